@@ -1,0 +1,377 @@
+// The host binding: a small POSIX stand-in for the Windows calls that the
+// host build needs. Files are regular files (share modes are not enforced:
+// POSIX has none); overlapped transfers are positioned reads and writes that
+// complete inside the call; events are condition variables. There are no
+// disks, volumes or tokens here: tests that need them install the simulated
+// machine over this table.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "sys/sys.h"
+
+namespace sys {
+namespace {
+
+thread_local DWORD last_error = 0;
+
+enum class Kind { free, file, event };
+
+struct HostObject {
+    Kind kind = Kind::free;
+    int fd = -1;
+    bool manual_reset = false;
+    bool signalled = false;
+};
+
+constexpr size_t HOST_HANDLE_CAPACITY = 256;
+constexpr uintptr_t HOST_HANDLE_BASE = 0x10000;
+
+std::mutex pool_mutex;
+std::condition_variable event_changed;
+HostObject pool[HOST_HANDLE_CAPACITY];
+
+HANDLE handle_of(size_t slot) { return reinterpret_cast<HANDLE>(HOST_HANDLE_BASE + slot * 4); }
+
+HostObject* object_of(HANDLE h, Kind kind) {
+    const uintptr_t value = reinterpret_cast<uintptr_t>(h);
+    if (value < HOST_HANDLE_BASE || (value - HOST_HANDLE_BASE) % 4 != 0) return nullptr;
+    const size_t slot = (value - HOST_HANDLE_BASE) / 4;
+    if (slot >= HOST_HANDLE_CAPACITY || pool[slot].kind != kind) return nullptr;
+    return &pool[slot];
+}
+
+HANDLE take_slot(const HostObject& object) {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    for (size_t slot = 0; slot < HOST_HANDLE_CAPACITY; ++slot) {
+        if (pool[slot].kind == Kind::free) {
+            pool[slot] = object;
+            return handle_of(slot);
+        }
+    }
+    return nullptr;
+}
+
+DWORD error_from_errno(int e) {
+    switch (e) {
+        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR: return ERROR_ACCESS_DENIED;
+        case EEXIST: return ERROR_ALREADY_EXISTS;
+        case EMFILE:
+        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+        case EINVAL: return ERROR_INVALID_PARAMETER;
+        default: return ERROR_GEN_FAILURE;
+    }
+}
+
+BOOL fail_with(DWORD code) {
+    last_error = code;
+    return FALSE;
+}
+
+// UTF-16 to UTF-8 for POSIX paths; false when the path does not fit.
+bool utf8_path(LPCWSTR path, char* out, size_t capacity) {
+    size_t n = 0;
+    for (size_t i = 0; path[i] != 0; ++i) {
+        uint32_t cp = path[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (path[i + 1] - 0xDC00);
+            ++i;
+        }
+        char bytes[4];
+        size_t len = 0;
+        if (cp < 0x80) {
+            bytes[len++] = static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            bytes[len++] = static_cast<char>(0xC0 | (cp >> 6));
+            bytes[len++] = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            bytes[len++] = static_cast<char>(0xE0 | (cp >> 12));
+            bytes[len++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            bytes[len++] = static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            bytes[len++] = static_cast<char>(0xF0 | (cp >> 18));
+            bytes[len++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            bytes[len++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            bytes[len++] = static_cast<char>(0x80 | (cp & 0x3F));
+        }
+        if (len >= capacity - n) return false;
+        memcpy(out + n, bytes, len);
+        n += len;
+    }
+    out[n] = 0;
+    return true;
+}
+
+uint64_t overlapped_offset(const OVERLAPPED* ov) {
+    return (static_cast<uint64_t>(ov->OffsetHigh) << 32) | ov->Offset;
+}
+
+void signal_event(HANDLE h, bool signalled) {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    HostObject* event = object_of(h, Kind::event);
+    if (event == nullptr) return;
+    event->signalled = signalled;
+    if (signalled) event_changed.notify_all();
+}
+
+// Finishes a transfer that completed inside the call, the way Windows reports
+// one: the OVERLAPPED carries status and count, and its event is signalled.
+BOOL complete_transfer(ssize_t moved, LPDWORD done, LPOVERLAPPED ov) {
+    if (moved < 0) return fail_with(error_from_errno(errno));
+    if (done != nullptr) *done = static_cast<DWORD>(moved);
+    if (ov != nullptr) {
+        ov->Internal = 0;
+        ov->InternalHigh = static_cast<ULONG_PTR>(moved);
+        if (ov->hEvent != nullptr) signal_event(ov->hEvent, true);
+    }
+    return TRUE;
+}
+
+int file_fd(HANDLE h) {
+    HostObject* file = object_of(h, Kind::file);
+    return file == nullptr ? -1 : file->fd;
+}
+
+BOOL WINAPI host_CloseHandle(HANDLE h) {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    HostObject* object = object_of(h, Kind::file);
+    if (object == nullptr) object = object_of(h, Kind::event);
+    if (object == nullptr) return fail_with(ERROR_INVALID_HANDLE);
+    if (object->kind == Kind::file) close(object->fd);
+    *object = HostObject{};
+    return TRUE;
+}
+
+BOOL WINAPI host_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+    char name[4096];
+    if (!utf8_path(path, name, sizeof name)) return fail_with(ERROR_INVALID_PARAMETER);
+    if (mkdir(name, 0755) != 0) return fail_with(error_from_errno(errno));
+    return TRUE;
+}
+
+HANDLE WINAPI host_CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
+                               DWORD disposition, DWORD, HANDLE) {
+    char name[4096];
+    if (!utf8_path(path, name, sizeof name)) {
+        last_error = ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = O_CLOEXEC;
+    const bool reads = (access & GENERIC_READ) != 0 || access == 0;
+    const bool writes = (access & GENERIC_WRITE) != 0;
+    flags |= writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
+    switch (disposition) {
+        case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+        case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+        case OPEN_ALWAYS: flags |= O_CREAT; break;
+        case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
+        default: break;
+    }
+    const int fd = open(name, flags, 0644);
+    if (fd < 0) {
+        last_error = errno == EEXIST ? ERROR_FILE_EXISTS : error_from_errno(errno);
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat info;
+    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        close(fd);
+        last_error = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    HostObject file;
+    file.kind = Kind::file;
+    file.fd = fd;
+    HANDLE h = take_slot(file);
+    if (h == nullptr) {
+        close(fd);
+        last_error = ERROR_TOO_MANY_OPEN_FILES;
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+BOOL WINAPI host_DeleteFileW(LPCWSTR path) {
+    char name[4096];
+    if (!utf8_path(path, name, sizeof name)) return fail_with(ERROR_INVALID_PARAMETER);
+    if (unlink(name) != 0) return fail_with(error_from_errno(errno));
+    return TRUE;
+}
+
+BOOL WINAPI host_DeviceIoControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD,
+                                 LPOVERLAPPED) {
+    return fail_with(ERROR_INVALID_FUNCTION);
+}
+
+BOOL WINAPI host_FlushFileBuffers(HANDLE h) {
+    const int fd = file_fd(h);
+    if (fd < 0) return fail_with(ERROR_INVALID_HANDLE);
+    if (fsync(fd) != 0) return fail_with(error_from_errno(errno));
+    return TRUE;
+}
+
+BOOL WINAPI host_GetFileSizeEx(HANDLE h, PLARGE_INTEGER size) {
+    const int fd = file_fd(h);
+    if (fd < 0) return fail_with(ERROR_INVALID_HANDLE);
+    struct stat info;
+    if (fstat(fd, &info) != 0) return fail_with(error_from_errno(errno));
+    size->QuadPart = info.st_size;
+    return TRUE;
+}
+
+BOOL WINAPI host_GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL) {
+    if (file_fd(h) < 0) return fail_with(ERROR_INVALID_HANDLE);
+    if (ov->Internal != 0) return fail_with(static_cast<DWORD>(ov->Internal));
+    *done = static_cast<DWORD>(ov->InternalHigh);
+    return TRUE;
+}
+
+DWORD WINAPI host_GetTempPathW(DWORD capacity, LPWSTR buffer) {
+    const char* dir = getenv("TMPDIR");
+    if (dir == nullptr || dir[0] == 0) dir = "/tmp";
+    const size_t len = strlen(dir);
+    const size_t needed = len + (dir[len - 1] == '/' ? 0 : 1);
+    if (needed + 1 > capacity) return static_cast<DWORD>(needed + 1);
+    for (size_t i = 0; i < len; ++i) buffer[i] = static_cast<unsigned char>(dir[i]);
+    if (needed > len) buffer[len] = u'/';
+    buffer[needed] = 0;
+    return static_cast<DWORD>(needed);
+}
+
+UINT WINAPI host_GetWindowsDirectoryW(LPWSTR, UINT) {
+    last_error = ERROR_PATH_NOT_FOUND;
+    return 0;
+}
+
+BOOL WINAPI host_ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
+    const int fd = file_fd(h);
+    if (fd < 0) return fail_with(ERROR_INVALID_HANDLE);
+    if (ov == nullptr) return complete_transfer(read(fd, buffer, count), done, nullptr);
+    if (ov->hEvent != nullptr) signal_event(ov->hEvent, false);
+    const ssize_t moved = pread(fd, buffer, count, static_cast<off_t>(overlapped_offset(ov)));
+    // Windows reports a positioned read that starts at the end of a file as
+    // a failure, not as zero bytes.
+    if (moved == 0 && count > 0) return fail_with(ERROR_HANDLE_EOF);
+    return complete_transfer(moved, done, ov);
+}
+
+BOOL WINAPI host_WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done,
+                           LPOVERLAPPED ov) {
+    const int fd = file_fd(h);
+    if (fd < 0) return fail_with(ERROR_INVALID_HANDLE);
+    if (ov == nullptr) return complete_transfer(write(fd, buffer, count), done, nullptr);
+    if (ov->hEvent != nullptr) signal_event(ov->hEvent, false);
+    const ssize_t moved = pwrite(fd, buffer, count, static_cast<off_t>(overlapped_offset(ov)));
+    return complete_transfer(moved, done, ov);
+}
+
+HANDLE WINAPI host_CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL initial_state,
+                                LPCWSTR) {
+    HostObject event;
+    event.kind = Kind::event;
+    event.manual_reset = manual_reset != FALSE;
+    event.signalled = initial_state != FALSE;
+    HANDLE h = take_slot(event);
+    if (h == nullptr) last_error = ERROR_NOT_ENOUGH_MEMORY;
+    return h;
+}
+
+HANDLE WINAPI host_GetCurrentProcess() { return reinterpret_cast<HANDLE>(intptr_t{-1}); }
+
+DWORD WINAPI host_GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+DWORD WINAPI host_GetLastError() { return last_error; }
+
+uint64_t monotonic_ns() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
+ULONGLONG WINAPI host_GetTickCount64() { return monotonic_ns() / 1000000u; }
+
+BOOL WINAPI host_QueryPerformanceCounter(LARGE_INTEGER* count) {
+    count->QuadPart = static_cast<LONGLONG>(monotonic_ns());
+    return TRUE;
+}
+
+BOOL WINAPI host_QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+    frequency->QuadPart = 1000000000;
+    return TRUE;
+}
+
+BOOL WINAPI host_ResetEvent(HANDLE h) {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    HostObject* event = object_of(h, Kind::event);
+    if (event == nullptr) return fail_with(ERROR_INVALID_HANDLE);
+    event->signalled = false;
+    return TRUE;
+}
+
+BOOL WINAPI host_SetEvent(HANDLE h) {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    HostObject* event = object_of(h, Kind::event);
+    if (event == nullptr) return fail_with(ERROR_INVALID_HANDLE);
+    event->signalled = true;
+    event_changed.notify_all();
+    return TRUE;
+}
+
+void WINAPI host_SetLastError(DWORD code) { last_error = code; }
+
+void WINAPI host_Sleep(DWORD ms) {
+    timespec pause{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+DWORD WINAPI host_WaitForSingleObject(HANDLE h, DWORD timeout_ms) {
+    std::unique_lock<std::mutex> lock(pool_mutex);
+    HostObject* event = object_of(h, Kind::event);
+    if (event == nullptr) {
+        last_error = ERROR_INVALID_HANDLE;
+        return WAIT_FAILED;
+    }
+    auto ready = [&] { return event->signalled; };
+    if (timeout_ms == INFINITE) {
+        event_changed.wait(lock, ready);
+    } else if (!event_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready)) {
+        return WAIT_TIMEOUT;
+    }
+    if (!event->manual_reset) event->signalled = false;
+    return WAIT_OBJECT_0;
+}
+
+BOOL WINAPI host_GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD) {
+    return fail_with(ERROR_INVALID_HANDLE);
+}
+
+// The host has no Windows token: a process here is never elevated unless a
+// test's simulated machine says so.
+BOOL WINAPI host_OpenProcessToken(HANDLE, DWORD, PHANDLE) { return fail_with(ERROR_NOT_SUPPORTED); }
+
+}  // namespace
+
+const CallTable& default_calls() {
+    static const CallTable table = {
+#define SYS_CALL(ret, name, fail_value, params, args) host_##name,
+#define SYS_PLAIN(ret, name, params, args) host_##name,
+#include "sys/calls.inc"
+#undef SYS_CALL
+#undef SYS_PLAIN
+    };
+    return table;
+}
+
+}  // namespace sys

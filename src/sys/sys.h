@@ -1,0 +1,37 @@
+// The OS seam. Every operating-system call of the system is written
+// sys::Name(...) with the Windows name and signature, and goes through a
+// table of function pointers. The defaults are the real Windows functions in
+// the Windows build and a small POSIX stand-in in the host build; a test can
+// replace any single entry, for example to make one call fail.
+#pragma once
+
+#include "sys/windows_api.h"
+
+namespace sys {
+
+struct CallTable {
+#define SYS_CALL(ret, name, fail_value, params, args) ret(WINAPI* name) params;
+#define SYS_PLAIN(ret, name, params, args) ret(WINAPI* name) params;
+#include "sys/calls.inc"
+#undef SYS_CALL
+#undef SYS_PLAIN
+};
+
+// The table in force. Tests write to it; production code only reads it.
+extern CallTable calls;
+
+// The binding's own functions, as installed at start.
+const CallTable& default_calls();
+
+// Puts every entry back to its default.
+void restore_default_calls();
+
+#define SYS_CALL(ret, name, fail_value, params, args) \
+    inline ret name params { return calls.name args; }
+#define SYS_PLAIN(ret, name, params, args) \
+    inline ret name params { return calls.name args; }
+#include "sys/calls.inc"
+#undef SYS_CALL
+#undef SYS_PLAIN
+
+}  // namespace sys

@@ -1,0 +1,16 @@
+// One include for the Windows vocabulary: the SDK headers in the Windows
+// build, our own small header in the host build. Code above the seam includes
+// this (through sys.h) and never <windows.h> directly.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#include <winioctl.h>
+// A UTF-16 string literal of the platform's WCHAR type.
+#define U16(text) L##text
+#else
+#include "sys/host_win_types.h"
+#define U16(text) u##text
+#endif
+
+static_assert(sizeof(WCHAR) == 2, "WCHAR must be one UTF-16 unit");

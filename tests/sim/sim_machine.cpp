@@ -1,0 +1,764 @@
+#include "sim/sim_machine.h"
+
+#include <cstring>
+#include <list>
+
+namespace sim {
+namespace {
+
+// ---- call indices and names, from the seam's list -------------------------
+
+enum CallIndex : unsigned {
+#define SYS_CALL(ret, name, fail_value, params, args) CALL_##name,
+#define SYS_PLAIN(ret, name, params, args) CALL_##name,
+#include "sys/calls.inc"
+#undef SYS_CALL
+#undef SYS_PLAIN
+    CALL_COUNT
+};
+
+const char* const CALL_NAMES[CALL_COUNT] = {
+#define SYS_CALL(ret, name, fail_value, params, args) #name,
+#define SYS_PLAIN(ret, name, params, args) #name,
+#include "sys/calls.inc"
+#undef SYS_CALL
+#undef SYS_PLAIN
+};
+
+const bool CALL_FAILABLE[CALL_COUNT] = {
+#define SYS_CALL(ret, name, fail_value, params, args) true,
+#define SYS_PLAIN(ret, name, params, args) false,
+#include "sys/calls.inc"
+#undef SYS_CALL
+#undef SYS_PLAIN
+};
+
+int call_index(const char* name) {
+    for (unsigned i = 0; i < CALL_COUNT; ++i) {
+        if (strcmp(CALL_NAMES[i], name) == 0) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// ---- recorded state (fixed capacities: the calls never allocate) ----------
+
+enum class Kind { none, drive, volume, token, file, event };
+
+struct HandleRecord {
+    Kind kind = Kind::none;
+    HANDLE handle = nullptr;
+    uint32_t drive_number = 0;
+    Volume* volume = nullptr;
+    DWORD access = 0;
+    DWORD flags = 0;
+    uint64_t position = 0;
+};
+
+struct FaultRule {
+    bool active = false;
+    unsigned call = 0;
+    DWORD error = 0;
+    unsigned nth = 0;
+    unsigned seen = 0;
+    uint32_t ioctl = 0;
+};
+
+constexpr size_t HANDLE_CAPACITY = 512;
+constexpr size_t FAULT_CAPACITY = 32;
+constexpr size_t IOCTL_CAPACITY = 4096;
+constexpr size_t WRITE_CAPACITY = 65536;
+constexpr size_t PENDING_CAPACITY = 64;
+constexpr size_t OPENED_CAPACITY = 4096;
+constexpr uintptr_t SIM_HANDLE_BASE = 0x5A000000;
+
+struct Records {
+    HandleRecord handles[HANDLE_CAPACITY];
+    FaultRule faults[FAULT_CAPACITY];
+    unsigned uses[CALL_COUNT];
+    IoctlRecord ioctls[IOCTL_CAPACITY];
+    size_t ioctl_count;
+    WriteRecord writes[WRITE_CAPACITY];
+    size_t write_count;
+    const OVERLAPPED* pending[PENDING_CAPACITY];
+    size_t pending_count;
+    uint32_t opened[OPENED_CAPACITY];
+    bool opened_for_writing[OPENED_CAPACITY];
+    size_t opened_count;
+    HandleRecord* lock_holders[HANDLE_CAPACITY];  // by volume order; see held_lock_count
+};
+
+Records records;
+Machine* machine = nullptr;
+std::list<Drive>* drive_list = nullptr;
+std::list<Volume>* volume_list = nullptr;
+sys::CallTable next;
+
+HANDLE sim_handle_of(size_t slot) {
+    return reinterpret_cast<HANDLE>(SIM_HANDLE_BASE + slot * 4);
+}
+
+HandleRecord* record_of(HANDLE h) {
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
+    for (HandleRecord& r : records.handles) {
+        if (r.kind != Kind::none && r.handle == h) return &r;
+    }
+    return nullptr;
+}
+
+HandleRecord* new_record(Kind kind, HANDLE real) {
+    for (size_t slot = 0; slot < HANDLE_CAPACITY; ++slot) {
+        HandleRecord& r = records.handles[slot];
+        if (r.kind != Kind::none) continue;
+        r = HandleRecord{};
+        r.kind = kind;
+        r.handle = real != nullptr ? real : sim_handle_of(slot);
+        return &r;
+    }
+    return nullptr;
+}
+
+BOOL fail_with(DWORD error) {
+    next.SetLastError(error);
+    return FALSE;
+}
+
+bool should_fail(unsigned call, uint32_t ioctl, DWORD& error) {
+    ++records.uses[call];
+    for (FaultRule& rule : records.faults) {
+        if (!rule.active || rule.call != call) continue;
+        if (rule.ioctl != 0 && rule.ioctl != ioctl) continue;
+        ++rule.seen;
+        if (rule.nth == 0 || rule.seen == rule.nth) {
+            if (rule.nth != 0) rule.active = false;
+            error = rule.error;
+            return true;
+        }
+    }
+    return false;
+}
+
+Drive* find_drive(uint32_t number) {
+    for (Drive& d : *drive_list) {
+        if (d.number == number) return &d;
+    }
+    return nullptr;
+}
+
+Volume* find_volume(const WCHAR* path) {
+    for (Volume& v : *volume_list) {
+        size_t i = 0;
+        while (i < v.path.size() && path[i] != 0 && static_cast<char16_t>(path[i]) == v.path[i]) {
+            ++i;
+        }
+        if (i == v.path.size() && path[i] == 0) return &v;
+    }
+    return nullptr;
+}
+
+// "\\.\PhysicalDriveN" gives N; anything else gives false.
+bool parse_drive_path(const WCHAR* path, uint32_t& number) {
+    static const char PREFIX[] = "\\\\.\\PhysicalDrive";
+    size_t i = 0;
+    for (; PREFIX[i] != 0; ++i) {
+        if (path[i] == 0) return false;
+        WCHAR c = path[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<WCHAR>(c - 32);
+        char p = PREFIX[i];
+        if (p >= 'a' && p <= 'z') p = static_cast<char>(p - 32);
+        if (c != static_cast<WCHAR>(p)) return false;
+    }
+    if (path[i] == 0) return false;
+    uint64_t value = 0;
+    for (; path[i] != 0; ++i) {
+        if (path[i] < '0' || path[i] > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(path[i] - '0');
+        if (value > 0xFFFFFFFFull) return false;
+    }
+    number = static_cast<uint32_t>(value);
+    return true;
+}
+
+bool is_device_path(const WCHAR* path) {
+    return path[0] == '\\' && path[1] == '\\' && (path[2] == '.' || path[2] == '?') &&
+           path[3] == '\\';
+}
+
+void note_open(uint32_t drive_number, bool for_writing) {
+    if (records.opened_count == OPENED_CAPACITY) return;
+    records.opened[records.opened_count] = drive_number;
+    records.opened_for_writing[records.opened_count] = for_writing;
+    ++records.opened_count;
+}
+
+// ---- the replacement calls ------------------------------------------------
+
+HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                              DWORD disposition, DWORD flags, HANDLE template_file) {
+    uint32_t number = 0;
+    if (parse_drive_path(path, number)) {
+        Drive* d = find_drive(number);
+        if (d == nullptr) {
+            next.SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (access != 0 && (!machine->elevated() || d->deny_access)) {
+            next.SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        HandleRecord* r = new_record(Kind::drive, nullptr);
+        if (r == nullptr) {
+            next.SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+            return INVALID_HANDLE_VALUE;
+        }
+        r->drive_number = number;
+        r->access = access;
+        r->flags = flags;
+        note_open(number, (access & GENERIC_WRITE) != 0);
+        return r->handle;
+    }
+    if (Volume* v = find_volume(path)) {
+        HandleRecord* r = new_record(Kind::volume, nullptr);
+        if (r == nullptr) {
+            next.SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+            return INVALID_HANDLE_VALUE;
+        }
+        r->volume = v;
+        r->access = access;
+        r->flags = flags;
+        return r->handle;
+    }
+    if (is_device_path(path)) {
+        next.SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h = next.CreateFileW(path, access, share, sa, disposition, flags, template_file);
+    if (h != INVALID_HANDLE_VALUE) {
+        HandleRecord* r = new_record(Kind::file, h);
+        if (r != nullptr) r->access = access;
+    }
+    return h;
+}
+
+BOOL WINAPI sim_CloseHandle(HANDLE h) {
+    HandleRecord* r = record_of(h);
+    if (r == nullptr) return next.CloseHandle(h);
+    BOOL closed = TRUE;
+    if (r->kind == Kind::file || r->kind == Kind::event) closed = next.CloseHandle(h);
+    for (HandleRecord*& holder : records.lock_holders) {
+        if (holder == r) holder = nullptr;  // closing a volume handle ends its lock
+    }
+    *r = HandleRecord{};
+    return closed;
+}
+
+HANDLE WINAPI sim_CreateEventW(LPSECURITY_ATTRIBUTES sa, BOOL manual_reset, BOOL initial_state,
+                               LPCWSTR name) {
+    HANDLE h = next.CreateEventW(sa, manual_reset, initial_state, name);
+    if (h != nullptr) new_record(Kind::event, h);
+    return h;
+}
+
+BOOL copy_out(const std::vector<uint8_t>& bytes, LPVOID out, DWORD out_size, LPDWORD returned) {
+    const DWORD count = bytes.size() < out_size ? static_cast<DWORD>(bytes.size()) : out_size;
+    if (count > 0) memcpy(out, bytes.data(), count);
+    if (returned != nullptr) *returned = count;
+    return TRUE;
+}
+
+void note_ioctl(DWORD code, const HandleRecord& r) {
+    if (records.ioctl_count == IOCTL_CAPACITY) return;
+    records.ioctls[records.ioctl_count++] = {code, r.kind == Kind::drive, r.drive_number};
+}
+
+size_t volume_order(const Volume* v) {
+    size_t i = 0;
+    for (const Volume& each : *volume_list) {
+        if (&each == v) return i;
+        ++i;
+    }
+    return HANDLE_CAPACITY;
+}
+
+BOOL volume_ioctl(HandleRecord& r, DWORD code, LPVOID out, DWORD out_size, LPDWORD returned) {
+    Volume& v = *r.volume;
+    const size_t order = volume_order(&v);
+    if (order >= HANDLE_CAPACITY) return fail_with(ERROR_INVALID_HANDLE);
+    HandleRecord*& holder = records.lock_holders[order];
+    switch (code) {
+        case IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS:
+            if (v.extents_error != 0) return fail_with(v.extents_error);
+            if (out_size < v.extents.size()) return fail_with(ERROR_MORE_DATA);
+            return copy_out(v.extents, out, out_size, returned);
+        case FSCTL_LOCK_VOLUME:
+            if (holder != nullptr && holder != &r) return fail_with(ERROR_ACCESS_DENIED);
+            if (v.refuse_lock_attempts > 0) {
+                --v.refuse_lock_attempts;
+                return fail_with(ERROR_ACCESS_DENIED);
+            }
+            holder = &r;
+            return TRUE;
+        case FSCTL_UNLOCK_VOLUME:
+            if (holder != &r) return fail_with(ERROR_NOT_SUPPORTED);
+            holder = nullptr;
+            return TRUE;
+        case FSCTL_DISMOUNT_VOLUME: return TRUE;
+        default: return fail_with(ERROR_INVALID_FUNCTION);
+    }
+}
+
+BOOL drive_ioctl(HandleRecord& r, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
+                 DWORD out_size, LPDWORD returned) {
+    Drive* d = find_drive(r.drive_number);
+    if (d == nullptr) return fail_with(ERROR_DEV_NOT_EXIST);
+    switch (code) {
+        case IOCTL_STORAGE_QUERY_PROPERTY: {
+            uint8_t zeros[12] = {};
+            if (in == nullptr || in_size < 12 || memcmp(in, zeros, 8) != 0) {
+                return fail_with(ERROR_INVALID_PARAMETER);
+            }
+            return copy_out(d->descriptor, out, out_size, returned);
+        }
+        case IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
+            if (out_size < d->geometry.size() && out_size < 32) {
+                return fail_with(ERROR_INSUFFICIENT_BUFFER);
+            }
+            return copy_out(d->geometry, out, out_size, returned);
+        case IOCTL_DISK_UPDATE_PROPERTIES:
+            if (returned != nullptr) *returned = 0;
+            return TRUE;
+        default: return fail_with(ERROR_INVALID_FUNCTION);
+    }
+}
+
+BOOL WINAPI sim_DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
+                                DWORD out_size, LPDWORD returned, LPOVERLAPPED ov) {
+    HandleRecord* r = record_of(h);
+    if (r == nullptr || r->kind == Kind::file || r->kind == Kind::event) {
+        return next.DeviceIoControl(h, code, in, in_size, out, out_size, returned, ov);
+    }
+    note_ioctl(code, *r);
+    if (r->kind == Kind::volume) return volume_ioctl(*r, code, out, out_size, returned);
+    if (r->kind == Kind::drive) return drive_ioctl(*r, code, in, in_size, out, out_size, returned);
+    return fail_with(ERROR_INVALID_HANDLE);
+}
+
+uint64_t offset_of(const OVERLAPPED* ov, const HandleRecord& r) {
+    if (ov == nullptr) return r.position;
+    return (static_cast<uint64_t>(ov->OffsetHigh) << 32) | ov->Offset;
+}
+
+// Checks and moves the bytes of one drive transfer; the completion is
+// reported by finish_transfer.
+BOOL drive_transfer(HandleRecord& r, bool writing, void* buffer, DWORD count, uint64_t offset) {
+    Drive* d = find_drive(r.drive_number);
+    if (d == nullptr) return fail_with(ERROR_DEV_NOT_EXIST);
+    if ((r.access & (writing ? GENERIC_WRITE : GENERIC_READ)) == 0) {
+        return fail_with(ERROR_ACCESS_DENIED);
+    }
+    if ((r.flags & FILE_FLAG_NO_BUFFERING) != 0) {
+        const uint32_t sector = d->bytes_per_sector == 0 ? 512 : d->bytes_per_sector;
+        if (offset % sector != 0 || count % sector != 0 ||
+            reinterpret_cast<uintptr_t>(buffer) % 4096 != 0) {
+            return fail_with(ERROR_INVALID_PARAMETER);
+        }
+    }
+    if (offset > d->size_bytes || count > d->size_bytes - offset) {
+        return fail_with(ERROR_SECTOR_NOT_FOUND);
+    }
+    uint8_t* bytes = static_cast<uint8_t*>(buffer);
+    const uint64_t stored = d->contents.size();
+    if (writing) {
+        // A write past the stored contents is a fault of the test's set-up.
+        if (offset > stored || count > stored - offset) return fail_with(ERROR_GEN_FAILURE);
+        memcpy(d->contents.data() + offset, bytes, count);
+        if (records.write_count < WRITE_CAPACITY) {
+            records.writes[records.write_count++] = {r.drive_number, offset, count};
+        }
+        return TRUE;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        bytes[i] = offset + i < stored ? d->contents[offset + i] : 0;
+    }
+    return TRUE;
+}
+
+BOOL finish_transfer(HandleRecord& r, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
+    if (ov == nullptr || (r.flags & FILE_FLAG_OVERLAPPED) == 0) {
+        r.position = offset_of(ov, r) + count;
+        if (done != nullptr) *done = count;
+        if (ov != nullptr) {
+            ov->Internal = 0;
+            ov->InternalHigh = count;
+        }
+        return TRUE;
+    }
+    ov->Internal = 0;
+    ov->InternalHigh = count;
+    if (ov->hEvent != nullptr) next.SetEvent(ov->hEvent);
+    if (machine->complete_at_once()) {
+        if (done != nullptr) *done = count;
+        return TRUE;
+    }
+    if (records.pending_count < PENDING_CAPACITY) {
+        records.pending[records.pending_count++] = ov;
+    }
+    machine->note_in_flight(static_cast<unsigned>(records.pending_count));
+    return fail_with(ERROR_IO_PENDING);
+}
+
+BOOL drive_io(HandleRecord& r, bool writing, void* buffer, DWORD count, LPDWORD done,
+              LPOVERLAPPED ov) {
+    if (ov != nullptr && ov->hEvent != nullptr) next.ResetEvent(ov->hEvent);
+    if (!drive_transfer(r, writing, buffer, count, offset_of(ov, r))) return FALSE;
+    return finish_transfer(r, count, done, ov);
+}
+
+BOOL WINAPI sim_ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
+    HandleRecord* r = record_of(h);
+    if (r == nullptr || r->kind != Kind::drive) return next.ReadFile(h, buffer, count, done, ov);
+    return drive_io(*r, false, buffer, count, done, ov);
+}
+
+BOOL WINAPI sim_WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
+    HandleRecord* r = record_of(h);
+    if (r == nullptr || r->kind != Kind::drive) return next.WriteFile(h, buffer, count, done, ov);
+    return drive_io(*r, true, const_cast<void*>(buffer), count, done, ov);
+}
+
+BOOL WINAPI sim_GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL wait) {
+    HandleRecord* r = record_of(h);
+    if (r == nullptr || r->kind != Kind::drive) return next.GetOverlappedResult(h, ov, done, wait);
+    for (size_t i = 0; i < records.pending_count; ++i) {
+        if (records.pending[i] == ov) {
+            records.pending[i] = records.pending[--records.pending_count];
+            break;
+        }
+    }
+    *done = static_cast<DWORD>(ov->InternalHigh);
+    return TRUE;
+}
+
+BOOL WINAPI sim_GetFileSizeEx(HANDLE h, PLARGE_INTEGER size) {
+    HandleRecord* r = record_of(h);
+    if (r == nullptr || r->kind == Kind::file) return next.GetFileSizeEx(h, size);
+    return fail_with(ERROR_INVALID_FUNCTION);
+}
+
+BOOL WINAPI sim_FlushFileBuffers(HANDLE h) {
+    HandleRecord* r = record_of(h);
+    if (r == nullptr || r->kind == Kind::file) return next.FlushFileBuffers(h);
+    return TRUE;
+}
+
+UINT WINAPI sim_GetWindowsDirectoryW(LPWSTR buffer, UINT capacity) {
+    const std::u16string& dir = machine->windows_directory();
+    if (dir.empty()) return fail_with(ERROR_PATH_NOT_FOUND);
+    if (capacity <= dir.size()) return static_cast<UINT>(dir.size() + 1);
+    for (size_t i = 0; i < dir.size(); ++i) buffer[i] = static_cast<WCHAR>(dir[i]);
+    buffer[dir.size()] = 0;
+    return static_cast<UINT>(dir.size());
+}
+
+BOOL WINAPI sim_OpenProcessToken(HANDLE, DWORD, PHANDLE token) {
+    HandleRecord* r = new_record(Kind::token, nullptr);
+    if (r == nullptr) return fail_with(ERROR_TOO_MANY_OPEN_FILES);
+    *token = r->handle;
+    return TRUE;
+}
+
+BOOL WINAPI sim_GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info,
+                                    DWORD size, PDWORD returned) {
+    HandleRecord* r = record_of(token);
+    if (r == nullptr || r->kind != Kind::token) return fail_with(ERROR_INVALID_HANDLE);
+    if (kind != TokenElevation) return fail_with(ERROR_INVALID_PARAMETER);
+    if (returned != nullptr) *returned = sizeof(TOKEN_ELEVATION);
+    if (size < sizeof(TOKEN_ELEVATION)) return fail_with(ERROR_INSUFFICIENT_BUFFER);
+    TOKEN_ELEVATION elevation{};
+    elevation.TokenIsElevated = machine->elevated() ? 1 : 0;
+    memcpy(info, &elevation, sizeof elevation);
+    return TRUE;
+}
+
+// ---- fault layer: every failable call checks the rules first --------------
+
+sys::CallTable layer;  // what the fault layer calls: the sim's call or the binding's
+
+#define SYS_CALL(ret, name, fail_value, params, args)        \
+    ret WINAPI fault_##name params {                          \
+        DWORD error = 0;                                      \
+        if (should_fail(CALL_##name, 0, error)) {             \
+            next.SetLastError(error);                         \
+            return fail_value;                                \
+        }                                                     \
+        return layer.name args;                               \
+    }
+#define SYS_PLAIN(ret, name, params, args) \
+    ret WINAPI fault_##name params {       \
+        ++records.uses[CALL_##name];       \
+        return layer.name args;            \
+    }
+#include "sys/calls.inc"
+#undef SYS_CALL
+#undef SYS_PLAIN
+
+// DeviceIoControl faults can be limited to one control code.
+BOOL WINAPI fault_DeviceIoControl_by_code(HANDLE h, DWORD code, LPVOID in, DWORD in_size,
+                                          LPVOID out, DWORD out_size, LPDWORD returned,
+                                          LPOVERLAPPED ov) {
+    DWORD error = 0;
+    if (should_fail(CALL_DeviceIoControl, code, error)) return fail_with(error);
+    return layer.DeviceIoControl(h, code, in, in_size, out, out_size, returned, ov);
+}
+
+// A handle whose close "fails" is gone all the same: Windows gives no way to
+// retry, so the record goes too and only the result says it failed.
+BOOL WINAPI fault_CloseHandle_after_close(HANDLE h) {
+    DWORD error = 0;
+    const bool fails = should_fail(CALL_CloseHandle, 0, error);
+    const BOOL closed = layer.CloseHandle(h);
+    if (fails) return fail_with(error);
+    return closed;
+}
+
+void install() {
+    next = sys::default_calls();
+    layer = next;
+    layer.CreateFileW = sim_CreateFileW;
+    layer.CloseHandle = sim_CloseHandle;
+    layer.CreateEventW = sim_CreateEventW;
+    layer.DeviceIoControl = sim_DeviceIoControl;
+    layer.ReadFile = sim_ReadFile;
+    layer.WriteFile = sim_WriteFile;
+    layer.GetOverlappedResult = sim_GetOverlappedResult;
+    layer.GetFileSizeEx = sim_GetFileSizeEx;
+    layer.FlushFileBuffers = sim_FlushFileBuffers;
+    layer.GetWindowsDirectoryW = sim_GetWindowsDirectoryW;
+    layer.OpenProcessToken = sim_OpenProcessToken;
+    layer.GetTokenInformation = sim_GetTokenInformation;
+    sys::CallTable faults = {
+#define SYS_CALL(ret, name, fail_value, params, args) fault_##name,
+#define SYS_PLAIN(ret, name, params, args) fault_##name,
+#include "sys/calls.inc"
+#undef SYS_CALL
+#undef SYS_PLAIN
+    };
+    faults.DeviceIoControl = fault_DeviceIoControl_by_code;
+    faults.CloseHandle = fault_CloseHandle_after_close;
+    sys::calls = faults;
+}
+
+void put_u32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    memcpy(bytes.data() + at, &value, sizeof value);
+}
+
+void put_u64(std::vector<uint8_t>& bytes, size_t at, uint64_t value) {
+    memcpy(bytes.data() + at, &value, sizeof value);
+}
+
+}  // namespace
+
+// ---- descriptor builders --------------------------------------------------
+
+std::vector<uint8_t> make_descriptor(uint32_t bus_type, bool removable, const std::string& vendor,
+                                     const std::string& product, const std::string& serial) {
+    constexpr size_t HEADER = 40;
+    std::vector<uint8_t> bytes(HEADER, 0);
+    auto append_text = [&bytes](const std::string& text) -> uint32_t {
+        const uint32_t at = static_cast<uint32_t>(bytes.size());
+        bytes.insert(bytes.end(), text.begin(), text.end());
+        bytes.push_back(0);
+        return at;
+    };
+    const uint32_t vendor_at = append_text(vendor);
+    const uint32_t product_at = append_text(product);
+    const uint32_t revision_at = append_text("1.00");
+    const uint32_t serial_at = append_text(serial);
+    put_u32(bytes, 0, HEADER);                                  // Version
+    put_u32(bytes, 4, static_cast<uint32_t>(bytes.size()));     // Size
+    bytes[10] = removable ? 1 : 0;                              // RemovableMedia
+    put_u32(bytes, 12, vendor_at);
+    put_u32(bytes, 16, product_at);
+    put_u32(bytes, 20, revision_at);
+    put_u32(bytes, 24, serial_at);
+    put_u32(bytes, 28, bus_type);
+    return bytes;
+}
+
+std::vector<uint8_t> make_geometry(uint32_t bytes_per_sector, uint64_t size_bytes) {
+    std::vector<uint8_t> bytes(40, 0);
+    const uint64_t sectors_per_cylinder = 255ull * 63;
+    const uint64_t sector = bytes_per_sector == 0 ? 1 : bytes_per_sector;
+    put_u64(bytes, 0, size_bytes / sector / sectors_per_cylinder);  // Cylinders
+    put_u32(bytes, 8, 11);                                          // RemovableMedia type
+    put_u32(bytes, 12, 255);
+    put_u32(bytes, 16, 63);
+    put_u32(bytes, 20, bytes_per_sector);
+    put_u64(bytes, 24, size_bytes);
+    return bytes;
+}
+
+std::vector<uint8_t> make_extents(const std::vector<Extent>& extents) {
+    std::vector<uint8_t> bytes(8 + 24 * extents.size(), 0);
+    put_u32(bytes, 0, static_cast<uint32_t>(extents.size()));
+    for (size_t i = 0; i < extents.size(); ++i) {
+        put_u32(bytes, 8 + 24 * i, extents[i].disk_number);
+        put_u64(bytes, 8 + 24 * i + 8, extents[i].offset);
+        put_u64(bytes, 8 + 24 * i + 16, extents[i].length);
+    }
+    return bytes;
+}
+
+// ---- the machine ----------------------------------------------------------
+
+namespace {
+std::list<Drive> drive_storage;
+std::list<Volume> volume_storage;
+}  // namespace
+
+Machine::Machine() {
+    if (machine != nullptr) abort();  // one machine at a time: the seam has one table
+    machine = this;
+    drive_storage.clear();
+    volume_storage.clear();
+    drive_list = &drive_storage;
+    volume_list = &volume_storage;
+    memset(static_cast<void*>(&records), 0, sizeof records);  // all-zero is the empty state
+    windows_directory_ = u"C:\\Windows";
+    add_volume(u"\\\\.\\C:", {{0, 1048576, 64ull << 30}});
+    install();
+}
+
+Machine::~Machine() {
+    sys::restore_default_calls();
+    machine = nullptr;
+    drive_list = nullptr;
+    volume_list = nullptr;
+}
+
+Machine* Machine::current() { return machine; }
+
+Drive& Machine::add_drive(uint32_t number) {
+    remove_drive(number);
+    drive_storage.emplace_back();
+    Drive& d = drive_storage.back();
+    d.number = number;
+    return d;
+}
+
+Drive& Machine::add_stick(const StickSpec& spec) {
+    Drive& d = add_drive(spec.number);
+    d.descriptor = make_descriptor(spec.bus_type, spec.removable, spec.vendor, spec.product,
+                                   spec.serial);
+    d.geometry = make_geometry(spec.bytes_per_sector, spec.size_bytes);
+    d.bytes_per_sector = spec.bytes_per_sector;
+    d.size_bytes = spec.size_bytes;
+    return d;
+}
+
+Drive& Machine::add_system_disk(uint32_t number) {
+    StickSpec spec{number};
+    spec.vendor = "ATA";
+    spec.product = "System SSD";
+    spec.serial = "SYS" + std::to_string(number);
+    spec.size_bytes = 512110190592ull;
+    spec.bus_type = 11;  // SATA
+    spec.removable = false;
+    Drive& d = add_stick(spec);
+    if (Volume* v = volume(u"\\\\.\\C:")) v->extents = make_extents({{number, 1048576, 1ull << 36}});
+    return d;
+}
+
+void Machine::remove_drive(uint32_t number) {
+    drive_storage.remove_if([number](const Drive& d) { return d.number == number; });
+}
+
+Drive* Machine::drive(uint32_t number) { return find_drive(number); }
+
+Volume& Machine::add_volume(const std::u16string& path, const std::vector<Extent>& extents) {
+    volume_storage.emplace_back();
+    Volume& v = volume_storage.back();
+    v.path = path;
+    v.extents = make_extents(extents);
+    return v;
+}
+
+Volume* Machine::volume(const std::u16string& path) {
+    for (Volume& v : volume_storage) {
+        if (v.path == path) return &v;
+    }
+    return nullptr;
+}
+
+void Machine::set_windows_directory(const std::u16string& directory) {
+    windows_directory_ = directory;
+}
+
+void Machine::fail_call(const char* name, DWORD error, unsigned nth, uint32_t ioctl) {
+    const int index = call_index(name);
+    if (index < 0 || !CALL_FAILABLE[index]) abort();  // a typo in a test must not pass silently
+    for (FaultRule& rule : records.faults) {
+        if (rule.active) continue;
+        rule = FaultRule{true, static_cast<unsigned>(index), error, nth, 0, ioctl};
+        return;
+    }
+    abort();
+}
+
+void Machine::clear_faults() {
+    for (FaultRule& rule : records.faults) rule = FaultRule{};
+}
+
+unsigned Machine::uses(const char* name) const {
+    const int index = call_index(name);
+    if (index < 0) abort();
+    return records.uses[index];
+}
+
+void Machine::reset_uses() { memset(records.uses, 0, sizeof records.uses); }
+
+size_t Machine::open_handle_count() const {
+    size_t count = 0;
+    for (const HandleRecord& r : records.handles) count += r.kind != Kind::none ? 1 : 0;
+    return count;
+}
+
+size_t Machine::live_event_count() const {
+    size_t count = 0;
+    for (const HandleRecord& r : records.handles) count += r.kind == Kind::event ? 1 : 0;
+    return count;
+}
+
+size_t Machine::held_lock_count() const {
+    size_t count = 0;
+    for (const HandleRecord* holder : records.lock_holders) count += holder != nullptr ? 1 : 0;
+    return count;
+}
+
+std::vector<IoctlRecord> Machine::ioctls() const {
+    return {records.ioctls, records.ioctls + records.ioctl_count};
+}
+
+std::vector<WriteRecord> Machine::writes() const {
+    return {records.writes, records.writes + records.write_count};
+}
+
+bool Machine::drive_opened_for_writing(uint32_t number) const {
+    for (size_t i = 0; i < records.opened_count; ++i) {
+        if (records.opened[i] == number && records.opened_for_writing[i]) return true;
+    }
+    return false;
+}
+
+std::vector<uint32_t> Machine::drives_opened() const {
+    return {records.opened, records.opened + records.opened_count};
+}
+
+std::vector<std::string> Machine::failable_calls() {
+    std::vector<std::string> names;
+    for (unsigned i = 0; i < CALL_COUNT; ++i) {
+        if (CALL_FAILABLE[i]) names.emplace_back(CALL_NAMES[i]);
+    }
+    return names;
+}
+
+}  // namespace sim

@@ -1,0 +1,141 @@
+// The simulated machine: stands in for the hardware that neither Linux nor
+// Wine has. A test creates one Machine; while it lives it is installed in the
+// OS seam. It serves physical drives (descriptor bytes, geometry, contents),
+// volumes with their disk extents, the Windows directory and the token's
+// elevation; everything else passes through to the build's own binding.
+//
+// It enforces what real Windows enforces and Wine does not (unbuffered
+// transfers must be whole sectors at sector offsets from 4096-aligned
+// buffers, or fail with error 87), injects faults into any call, and records
+// handles, events, locks, IOCTLs and writes so that a test can assert that
+// nothing leaked and that nothing was written where it must not be.
+//
+// Configuration may allocate; the calls themselves do not, so that a test
+// can count the allocations of the code under test.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sys/sys.h"
+
+namespace sim {
+
+struct Extent {
+    uint32_t disk_number;
+    uint64_t offset;
+    uint64_t length;
+};
+
+// Raw STORAGE_DEVICE_DESCRIPTOR bytes in the layout Windows returns: the
+// header, then the vendor, product, revision and serial texts, NUL-ended.
+std::vector<uint8_t> make_descriptor(uint32_t bus_type, bool removable, const std::string& vendor,
+                                     const std::string& product, const std::string& serial);
+// Raw DISK_GEOMETRY_EX bytes.
+std::vector<uint8_t> make_geometry(uint32_t bytes_per_sector, uint64_t size_bytes);
+// Raw VOLUME_DISK_EXTENTS bytes.
+std::vector<uint8_t> make_extents(const std::vector<Extent>& extents);
+
+struct Drive {
+    uint32_t number = 0;
+    std::vector<uint8_t> descriptor;  // what IOCTL_STORAGE_QUERY_PROPERTY returns
+    std::vector<uint8_t> geometry;    // what IOCTL_DISK_GET_DRIVE_GEOMETRY_EX returns
+    uint32_t bytes_per_sector = 512;  // the sector size transfers are checked against
+    uint64_t size_bytes = 0;          // transfers past this fail
+    std::vector<uint8_t> contents;    // the first bytes; the rest reads as zeros
+    bool deny_access = false;         // opening with access rights fails with error 5
+};
+
+struct Volume {
+    std::u16string path;               // as opened, for example u"\\\\.\\C:"
+    std::vector<uint8_t> extents;      // what IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS returns
+    DWORD extents_error = 0;           // non-zero: that query fails with it
+    unsigned refuse_lock_attempts = 0;  // FSCTL_LOCK_VOLUME fails this many times first
+};
+
+// A USB stick as most tests want one.
+struct StickSpec {
+    uint32_t number;
+    std::string vendor = "Tundra";
+    std::string product = "Flash";
+    std::string serial = "SN0001";
+    uint64_t size_bytes = 16000000000ull;
+    uint32_t bytes_per_sector = 512;
+    uint32_t bus_type = 7;
+    bool removable = true;
+};
+
+struct IoctlRecord {
+    uint32_t code;
+    bool on_drive;
+    uint32_t drive_number;  // when on_drive
+};
+
+struct WriteRecord {
+    uint32_t drive_number;
+    uint64_t offset;
+    uint32_t length;
+};
+
+class Machine {
+public:
+    // A machine with Windows in C:\Windows on a volume of disk 0, an
+    // elevated token and no drives.
+    Machine();
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    Drive& add_drive(uint32_t number);
+    Drive& add_stick(const StickSpec& spec);
+    Drive& add_system_disk(uint32_t number);  // a SATA disk holding the Windows volume
+    void remove_drive(uint32_t number);
+    Drive* drive(uint32_t number);
+
+    Volume& add_volume(const std::u16string& path, const std::vector<Extent>& extents);
+    Volume* volume(const std::u16string& path);
+    void set_windows_directory(const std::u16string& directory);  // empty: the query fails
+    void set_elevated(bool elevated) { elevated_ = elevated; }
+    // Overlapped transfers on drives return TRUE at once when set; otherwise
+    // FALSE with ERROR_IO_PENDING, as Wine does, and complete on the wait.
+    void set_complete_at_once(bool at_once) { complete_at_once_ = at_once; }
+
+    // Faults: the named call fails with `error` on its nth use counted from
+    // now (1 = the next one), or on every use when nth is 0. For
+    // DeviceIoControl, `ioctl` limits the rule to one control code.
+    void fail_call(const char* name, DWORD error, unsigned nth = 1, uint32_t ioctl = 0);
+    void clear_faults();
+
+    // What happened.
+    unsigned uses(const char* name) const;  // calls made through the seam since creation
+    void reset_uses();
+    size_t open_handle_count() const;  // files, drives, volumes, tokens and events still open
+    size_t live_event_count() const;
+    size_t held_lock_count() const;
+    unsigned max_in_flight() const { return max_in_flight_; }
+    std::vector<IoctlRecord> ioctls() const;
+    std::vector<WriteRecord> writes() const;
+    bool drive_opened_for_writing(uint32_t number) const;
+    std::vector<uint32_t> drives_opened() const;  // every open, query-only included
+
+    // The names of every call in the seam that can be made to fail.
+    static std::vector<std::string> failable_calls();
+
+    // Internal: the machine in force and what its replacement calls read.
+    static Machine* current();
+    bool elevated() const { return elevated_; }
+    bool complete_at_once() const { return complete_at_once_; }
+    const std::u16string& windows_directory() const { return windows_directory_; }
+    void note_in_flight(unsigned count) {
+        if (count > max_in_flight_) max_in_flight_ = count;
+    }
+
+private:
+    std::u16string windows_directory_;
+    bool elevated_ = true;
+    bool complete_at_once_ = false;
+    unsigned max_in_flight_ = 0;
+};
+
+}  // namespace sim
