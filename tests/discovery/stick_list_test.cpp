@@ -94,7 +94,9 @@ TEST_F(StickListTest, AscendingOrderAndEveryDiskNumberProbed) {
     // Every disk number but the system disk's holds a stick: 63 at most can
     // qualify, since the system disk always takes one of the 64 numbers.
     for (uint32_t n = 63; n >= 1; --n) {
-        machine.add_stick({n, "V", "P", "S" + std::to_string(n)});
+        std::string serial = "S";
+        serial += std::to_string(n);
+        machine.add_stick({n, "V", "P", serial});
     }
     machine.add_stick({64, "V", "P", "BEYOND"});  // numbers from 64 are never probed
     discovery::build_stick_list(list, true);
