@@ -1,0 +1,32 @@
+#include "engine/image_digest.h"
+
+#include <sodium.h>
+
+#include "engine/engine_workspace.h"
+
+namespace engine {
+
+Result check_image_digest(const DiskRegion& image, const uint8_t expected_sha256[32]) {
+    crypto_hash_sha256_state state;
+    crypto_hash_sha256_init(&state);
+    const uint64_t size = image.end - image.first;
+    for (uint64_t offset = 0; offset < size; offset += IMAGE_HASH_CHUNK) {
+        const uint64_t rest = size - offset;
+        const uint64_t piece = rest < IMAGE_HASH_CHUNK ? rest : IMAGE_HASH_CHUNK;
+        if (read_at(image, offset, workspace.image_hash_chunk, piece) != Result::Success) {
+            return Result::Failed;
+        }
+        crypto_hash_sha256_update(&state, workspace.image_hash_chunk, piece);
+    }
+    uint8_t digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256_final(&state, digest);
+    // Not secret: an ordinary comparison is enough.
+    for (size_t i = 0; i < sizeof digest; ++i) {
+        if (digest[i] != expected_sha256[i]) {
+            return fail("Tundra image verification failed. Download it again.");
+        }
+    }
+    return Result::Success;
+}
+
+}  // namespace engine

@@ -1,0 +1,81 @@
+// The small read-only FAT layer of the TUNDRA partition: the boot sector,
+// directories, cluster chains and files of the TUNDRA directory by 8.3 name.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "engine/disk_region.h"
+
+namespace formats {
+
+using engine::DiskRegion;
+using engine::Result;
+
+constexpr uint32_t DIRECTORY_BUFFER_BYTES = 262144;
+constexpr uint32_t FAT_WINDOW_BYTES = 65536;
+constexpr uint32_t MAX_DIRECTORY_CLUSTERS = 65537;
+constexpr uint8_t ATTRIBUTE_VOLUME_LABEL = 0x08;
+constexpr uint8_t ATTRIBUTE_DIRECTORY = 0x10;
+
+enum class FatType : uint8_t { Fat12, Fat16, Fat32 };
+
+struct FatVolume {
+    DiskRegion partition;
+    uint64_t fat_offset = 0;
+    uint64_t root_area_offset = 0;
+    uint64_t data_offset = 0;
+    uint32_t root_area_size = 0;
+    uint32_t root_cluster = 0;
+    uint32_t cluster_size = 0;
+    uint32_t cluster_count = 0;
+    FatType type = FatType::Fat12;
+};
+
+struct DirItem {
+    uint32_t first_cluster = 0;
+    uint32_t size = 0;
+    char name[11] = {};
+    uint8_t attributes = 0;
+};
+
+// A directory: the fixed root area of FAT12 and FAT16, or a cluster chain
+// (cluster 0 standing for the FAT32 root cluster).
+struct DirectoryRef {
+    bool fixed_root = false;
+    uint32_t first_cluster = 0;
+};
+
+// The volume's root directory, whatever its FAT type.
+DirectoryRef root_directory(const FatVolume& volume);
+
+Result parse_boot_sector(const DiskRegion& partition, FatVolume& volume);
+
+// The FAT volume of the disk's TUNDRA partition; `found` is false (and the
+// result Success) when the disk has no TUNDRA partition.
+Result open_tundra_volume(const DiskRegion& disk, FatVolume& volume, bool& found);
+
+// Stores up to `capacity` items of the directory; `count` says how many.
+Result list_directory(const FatVolume& volume, DirectoryRef directory, DirItem* items,
+                      uint32_t capacity, uint32_t& count);
+
+// The cluster after `cluster`, or nothing at the end of the chain.
+Result next_cluster(const FatVolume& volume, uint32_t cluster, std::optional<uint32_t>& next);
+
+// Copies `length` (2 or 4) bytes of the first FAT at `offset` (from the
+// partition's first byte), through the 64 KiB window cache.
+Result read_fat_entry(const FatVolume& volume, uint64_t offset, uint32_t length,
+                      uint8_t* destination);
+
+// Empties the FAT window cache; done whenever a volume is opened, so that
+// FAT bytes of one disk are never taken for another's.
+void forget_fat_window();
+
+// TUNDRA\{name}: `found` is false when the directory or a non-empty file of
+// that 8.3 name is not there.
+Result find_tundra_file(const FatVolume& volume, const char name[11], DirItem& item, bool& found);
+
+// Finds the first item of an 8.3 name in a listing.
+const DirItem* find_item(const DirItem* items, uint32_t count, const char name[11]);
+
+}  // namespace formats
