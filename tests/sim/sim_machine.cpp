@@ -1,5 +1,6 @@
 #include "sim/sim_machine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <list>
 
@@ -214,6 +215,11 @@ HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
         r->access = access;
         r->flags = flags;
         note_open(number, (access & GENERIC_WRITE) != 0);
+        if (access != 0 && d->after_open_with_access) {
+            const auto change = std::move(d->after_open_with_access);
+            d->after_open_with_access = nullptr;
+            change(*machine);  // may remove or replace the drive: d is not used after this
+        }
         return r->handle;
     }
     if (Volume* v = find_volume(path)) {
@@ -376,9 +382,9 @@ BOOL drive_transfer(HandleRecord& r, bool writing, void* buffer, DWORD count, ui
         }
         return TRUE;
     }
-    for (DWORD i = 0; i < count; ++i) {
-        bytes[i] = offset + i < stored ? d->contents[offset + i] : 0;
-    }
+    const uint64_t from_contents = offset >= stored ? 0 : std::min<uint64_t>(count, stored - offset);
+    if (from_contents > 0) memcpy(bytes, d->contents.data() + offset, from_contents);
+    memset(bytes + from_contents, 0, count - from_contents);
     return TRUE;
 }
 

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ struct Drive {
     uint64_t size_bytes = 0;          // transfers past this fail
     std::vector<uint8_t> contents;    // the first bytes; the rest reads as zeros
     bool deny_access = false;         // opening with access rights fails with error 5
+    // Runs once, right after the drive is opened with access rights: a disk
+    // that changes or goes away while the engine opens it.
+    std::function<void(class Machine&)> after_open_with_access;
 };
 
 struct Volume {
