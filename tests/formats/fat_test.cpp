@@ -290,7 +290,7 @@ TEST_F(FatTest, TundraAfter256RootEntriesIsNotFound) {
     spec.cluster_count = 5000;
     FatImage image(spec);
     for (int i = 0; i < 300; ++i) {
-        std::string name = "F" + std::to_string(i);
+        std::string name = std::to_string(1000 + i);  // eight characters, padded
         name.resize(8, ' ');
         image.add_entry(0, name + "BIN", 0x20, 0, 0);
     }

@@ -110,9 +110,9 @@ TEST_F(GptTest, EntriesWithoutAByteRangeAreLeftOut) {
     EXPECT_EQ(table.entries[0].first_lba, 100u);
     EXPECT_FALSE(formats::find_tundra_partition(table, sim_disk.region()).has_value());
 
-    Bytes far(1 << 20, 0);
-    fixtures::write_gpt(far, {{fixtures::ESP_TYPE, 2048, 4095}}, {1ull << 55, 128, 0});
-    fixtures::SimDisk far_disk(machine, far, 8);
+    Bytes distant(1 << 20, 0);
+    fixtures::write_gpt(distant, {{fixtures::ESP_TYPE, 2048, 4095}}, {1ull << 55, 128, 0});
+    fixtures::SimDisk far_disk(machine, distant, 8);
     EXPECT_EQ(formats::read_gpt(far_disk.region(), table), engine::Result::Failed);
     EXPECT_EQ(fixtures::failure_text(),
               "the GPT's partition entries start at sector 36028797018963968, which no disk has");
