@@ -225,3 +225,16 @@ TEST_F(TargetTest, DryRunOpensTheStickReadOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BusName, EveryStorageBusType) {
+    const char* const expected[] = {"other", "SCSI", "other", "ATA",  "other",   "other",
+                                    "other", "USB",  "RAID",  "other", "SAS",    "SATA",
+                                    "SD",    "MMC",  "virtual", "VHD", "other",  "NVMe",
+                                    "other", "other"};
+    for (uint32_t bus = 0; bus < 20; ++bus) EXPECT_STREQ(engine::bus_name(bus), expected[bus]) << bus;
+    EXPECT_STREQ(engine::bus_name(0xFFFFFFFFu), "other");
+}
+
+}  // namespace
