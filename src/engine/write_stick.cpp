@@ -4,7 +4,13 @@
 #include "engine/image_digest.h"
 #include "engine/path_text.h"
 #include "engine/target_disk.h"
+#include "engine/clock.h"
+#include "engine/compare.h"
+#include "engine/transfer.h"
+#include "engine/volume_lock.h"
+#include "engine/write_places.h"
 #include "engine/write_plan.h"
+#include "formats/fat.h"
 #include "formats/gpt.h"
 
 namespace engine {
@@ -17,6 +23,8 @@ struct RunHoldings {
     HANDLE image = INVALID_HANDLE_VALUE;
     TargetDisk target;
     uint64_t slot_events_made = 0;
+    TransferContext transfer;
+    bool transfers_may_be_in_flight = false;
 };
 
 // Partition tables of the run: static, since each is several KiB.
@@ -24,7 +32,7 @@ formats::GptTable stick_table;
 formats::GptTable image_table;
 
 // Steps of the run that this build does not have yet stop the run here,
-// before anything is locked or written, and say so plainly.
+// before anything is written, and say so plainly.
 Result not_built(const char* step) {
     return fail("this build of the engine cannot ", step, " yet; nothing was written");
 }
@@ -48,6 +56,91 @@ void read_table_for_planning(const DiskRegion& region, formats::GptTable& table)
     if (formats::read_gpt(region, table) != Result::Success) table.count = 0;
 }
 
+// Whether the stick holds saved Wi-Fi networks that a run without an
+// expected stick would carry over. Reading never fails a run: a stick whose
+// file cannot be read has nothing to carry.
+bool stick_has_saved_wifi(const DiskRegion& stick) {
+    static const char WIFI_KEY[11] = {'W', 'I', 'F', 'I', ' ', ' ', ' ', ' ', 'K', 'E', 'Y'};
+    formats::FatVolume volume;
+    bool found = false;
+    if (formats::open_tundra_volume(stick, volume, found) != Result::Success || !found) return false;
+    formats::DirItem item;
+    return formats::find_tundra_file(volume, WIFI_KEY, item, found) == Result::Success && found;
+}
+
+Result plan_run(const WriteOptions& options, RunHoldings& held, uint64_t image_size,
+                WritePlan& plan) {
+    const TargetDisk& target = held.target;
+    const DiskRegion image{held.image, 0, image_size, 1, false};
+    const DiskRegion stick{target.handle, 0, target.size,
+                           target.is_disk ? target.bytes_per_sector : 1u, true};
+    read_table_for_planning(stick, stick_table);
+    if (apply_keep_guid_rule(stick_table, options) != Result::Success) return Result::Failed;
+    if (apply_boot_checks(image, stick, options) != Result::Success) return Result::Failed;
+    read_table_for_planning(image, image_table);
+    const bool whole_allowed = options.fresh || options.other_machine;
+    if (plan_write(stick_table, image_table, image_size, target.bytes_per_sector, whole_allowed,
+                   plan) != Result::Success) {
+        return Result::Failed;
+    }
+    report_plan(plan, options.dry_run);
+    return Result::Success;
+}
+
+// Steps 8 to 10: everything that must hold before the first byte is
+// compared or written.
+Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
+    const TargetDisk& target = held.target;
+    if (target.is_disk && !options.dry_run &&
+        lock_and_dismount(target.disk_number) != Result::Success) {
+        return Result::Failed;
+    }
+    if (!options.logs_dir.is_none()) return not_built("copy the stick's logs");
+    const DiskRegion stick{target.handle, 0, target.size,
+                           target.is_disk ? target.bytes_per_sector : 1u, true};
+    if (!options.has_expected_stick && stick_has_saved_wifi(stick)) {
+        return not_built("carry the stick's saved Wi-Fi networks over");
+    }
+    return Result::Success;
+}
+
+// Steps 11 to 18: compare, write, read back, and the closing lines.
+Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const WritePlan& plan) {
+    if (prepare_slots(options.queue_depth, held.slot_events_made) != Result::Success) {
+        return Result::Failed;
+    }
+    const int64_t start_count = counter_now();
+    workspace.changed_place_count = 0;
+    held.transfer = {held.target.handle, held.image, plan.start, plan.length, options.chunk_bytes,
+                     options.queue_depth};
+    held.transfers_may_be_in_flight = true;
+    if (compare_or_take_all(held.transfer, options.full, plan.kind, start_count) !=
+        Result::Success) {
+        return Result::Failed;
+    }
+    if (options.dry_run) {
+        report_differing_runs();
+        report("--dry-run: nothing written\n");
+        return Result::Success;
+    }
+    if (write_and_verify(held.transfer, options.read_back_all) != Result::Success) {
+        return Result::Failed;
+    }
+    held.transfers_may_be_in_flight = false;
+    const TargetDisk& target = held.target;
+    if (target.is_disk) {
+        // Asks Windows to read the new partition table; nothing depends on it.
+        DWORD returned = 0;
+        (void)sys::DeviceIoControl(target.handle, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr,
+                                   0, &returned, nullptr);
+    }
+    const DiskRegion stick{target.handle, 0, target.size,
+                           target.is_disk ? target.bytes_per_sector : 1u, true};
+    if (formats::list_partitions(stick) != Result::Success) return Result::Failed;
+    report_closing_line(plan.kind, start_count);
+    return Result::Success;
+}
+
 Result run_steps(const WriteOptions& options, RunHoldings& held) {
     if (options.image_path.is_none()) return fail("which image? --image FILE");
     uint64_t image_size = 0;
@@ -59,24 +152,10 @@ Result run_steps(const WriteOptions& options, RunHoldings& held) {
     }
     if (open_target(options, held.target) != Result::Success) return Result::Failed;
     if (check_image_fits(image_size, held.target) != Result::Success) return Result::Failed;
-    const TargetDisk& target = held.target;
-    const DiskRegion stick{target.handle, 0, target.size,
-                           target.is_disk ? target.bytes_per_sector : 1u, true};
-
-    read_table_for_planning(stick, stick_table);
-    if (apply_keep_guid_rule(stick_table, options) != Result::Success) return Result::Failed;
-    if (apply_boot_checks(image, stick, options) != Result::Success) return Result::Failed;
-    read_table_for_planning(image, image_table);
     WritePlan plan;
-    const bool whole_allowed = options.fresh || options.other_machine;
-    if (plan_write(stick_table, image_table, image_size, target.bytes_per_sector, whole_allowed,
-                   plan) != Result::Success) {
-        return Result::Failed;
-    }
-    report_plan(plan, options.dry_run);
-    // Next: lock and dismount the stick's volumes, compare and write the
-    // changed places, read everything back, list the partitions.
-    return not_built("lock the stick's volumes or compare and write");
+    if (plan_run(options, held, image_size, plan) != Result::Success) return Result::Failed;
+    if (prepare_stick(options, held) != Result::Success) return Result::Failed;
+    return transfer_and_verify(options, held, plan);
 }
 
 void close_if_open(HANDLE& handle) {
@@ -85,11 +164,16 @@ void close_if_open(HANDLE& handle) {
 }
 
 void release_run(RunHoldings& held) {
+    // A transfer still in flight may be writing from a slot's buffer: wait
+    // for each before anything is let go. A failure here replaces the reason.
+    if (held.transfers_may_be_in_flight) (void)drain_transfers(held.transfer);
+    held.transfers_may_be_in_flight = false;
     for (uint64_t i = 0; i < held.slot_events_made; ++i) {
         (void)sys::CloseHandle(workspace.slots[i].event);
         workspace.slots[i].event = nullptr;
     }
     held.slot_events_made = 0;
+    release_volumes();
     close_if_open(held.target.handle);
     close_if_open(held.image);
 }

@@ -214,6 +214,16 @@ BOOL WINAPI host_DeviceIoControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LP
     return fail_with(ERROR_INVALID_FUNCTION);
 }
 
+// The host has no volumes: a search finds none.
+HANDLE WINAPI host_FindFirstVolumeW(LPWSTR, DWORD) {
+    last_error = ERROR_NO_MORE_FILES;
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI host_FindNextVolumeW(HANDLE, LPWSTR, DWORD) { return fail_with(ERROR_INVALID_HANDLE); }
+
+BOOL WINAPI host_FindVolumeClose(HANDLE) { return fail_with(ERROR_INVALID_HANDLE); }
+
 BOOL WINAPI host_FlushFileBuffers(HANDLE h) {
     const int fd = file_fd(h);
     if (fd < 0) return fail_with(ERROR_INVALID_HANDLE);

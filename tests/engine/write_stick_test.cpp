@@ -1,10 +1,11 @@
-// Whole runs of the engine as far as it goes: the image, the target, the
-// plan, and an honest stop before anything is locked or written.
+// Whole runs of the engine: the image, the target, the plan, the locks, the
+// compare, the write, the read-back and the closing lines.
 #include "engine/write_stick.h"
 
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,22 @@
 namespace {
 
 using fixtures::failure_text;
+
+const std::u16string STICK_VOLUME = u"\\\\?\\Volume{5e1c0a33-0000-0000-0000-100000000000}";
+
+bool starts_with(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string hex(const uint8_t* digest) {
+    static const char HEX[] = "0123456789abcdef";
+    std::string out;
+    for (int i = 0; i < 32; ++i) {
+        out += HEX[digest[i] >> 4];
+        out += HEX[digest[i] & 15];
+    }
+    return out;
+}
 
 class WriteStickRun : public ::testing::Test {
 protected:
@@ -25,13 +42,15 @@ protected:
             },
             &lines);
         engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        engine::engine_inputs.perf_frequency = 1000000000;
     }
     void TearDown() override {
         engine::set_report_observer(nullptr, nullptr);
         EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
         engine::engine_inputs.disk_io_event = nullptr;
         EXPECT_EQ(machine.open_handle_count(), 0u);
-        EXPECT_TRUE(machine.writes().empty());
+        EXPECT_EQ(machine.held_lock_count(), 0u);
+        EXPECT_FALSE(machine.drive_opened_for_writing(0)) << "the system disk is never opened to write";
     }
 
     engine::Result run(const fixtures::TempFile& image, engine::WriteOptions options) {
@@ -42,6 +61,26 @@ protected:
 
     std::string image_line(const fixtures::TempFile& image, const char* mib) {
         return "image: " + image.narrow() + ", " + mib + " MiB\n";
+    }
+
+    // A stick on disk 4 holding `contents`, with one mounted volume.
+    sim::Drive& stick_with(const fixtures::Bytes& contents) {
+        sim::Drive& stick = machine.add_stick({4, "Tundra", "Flash", "RS0004", contents.size()});
+        stick.contents = contents;
+        if (machine.volume(STICK_VOLUME) == nullptr) {
+            machine.add_volume(STICK_VOLUME, {{4, 1048576, 41943040}});
+        }
+        return stick;
+    }
+
+    engine::WriteOptions desktop_options(const fixtures::Bytes& image) {
+        engine::WriteOptions options;
+        options.serial = {"rs0004", 6};
+        options.has_expected_sha256 = true;
+        crypto_hash_sha256(options.expected_sha256, image.data(), image.size());
+        options.has_expected_stick = true;
+        options.expected_stick = *discovery::probe_disk(4);
+        return options;
     }
 
     sim::Machine machine;
@@ -81,70 +120,223 @@ TEST_F(WriteStickRun, ImageRefusals) {
     EXPECT_TRUE(machine.drives_opened().empty()) << "no disk is probed before the digest holds";
 }
 
-TEST_F(WriteStickRun, ImageAndTargetFileSizes) {
+TEST_F(WriteStickRun, TargetFiles) {
     const struct {
         size_t image;
         size_t target;
-        std::string reason;
+        std::string reason;  // empty: written
     } cases[] = {
-        {1000, 4096,
-         "the image (1000 bytes) is not a whole number of the stick's 512-byte sectors"},
+        {1000, 4096, "the image (1000 bytes) is not a whole number of the stick's 512-byte sectors"},
         {2 << 20, (2 << 20) - 512, "the image (2.0 MiB) is larger than the stick (2.0 MiB)"},
-        {2 << 20, 2 << 20, "this build of the engine cannot lock the stick's volumes or compare "
-                           "and write yet; nothing was written"},
+        {2 << 20, 2 << 20, ""},
+        {(5 << 20) + 512, 6 << 20, ""},
     };
     for (const auto& c : cases) {
-        fixtures::TempFile image("sized.img", fixtures::Bytes(c.image, 1));
+        fixtures::Bytes image_bytes(c.image, 0);
+        for (size_t i = 0; i < c.image; i += 70000) image_bytes[i] = 0x42;
+        fixtures::TempFile image("sized.img", image_bytes);
         fixtures::TempFile target("target.img", fixtures::Bytes(c.target, 0));
         engine::WriteOptions options;
         options.target_file = target.wide();
-        EXPECT_EQ(run(image, options), engine::Result::Failed);
-        EXPECT_EQ(failure_text(), c.reason);
-        EXPECT_EQ(fixtures::read_file(target.narrow()), fixtures::Bytes(c.target, 0));
+        const engine::Result result = run(image, options);
+        const fixtures::Bytes after = fixtures::read_file(target.narrow());
+        if (!c.reason.empty()) {
+            EXPECT_EQ(result, engine::Result::Failed);
+            EXPECT_EQ(failure_text(), c.reason);
+            EXPECT_EQ(after, fixtures::Bytes(c.target, 0));
+            continue;
+        }
+        ASSERT_EQ(result, engine::Result::Success) << failure_text();
+        EXPECT_EQ(fixtures::Bytes(after.begin(), after.begin() + c.image), image_bytes);
+        EXPECT_EQ(std::count(after.begin() + c.image, after.end(), 0), ptrdiff_t(c.target - c.image));
+        EXPECT_TRUE(starts_with(lines.back(), "done in "));
     }
     EXPECT_TRUE(machine.drives_opened().empty());
 }
 
-// The dry look at a run: an image made by sgdisk, mkfs.fat and mtools, and a
-// simulated stick that holds the same layout (so it has a data area).
-TEST_F(WriteStickRun, RealImageOnASimulatedStick) {
+TEST_F(WriteStickRun, FullWritesEveryChunk) {
+    fixtures::Bytes image_bytes((5 << 20) + 512, 0x33);
+    fixtures::TempFile image("full.img", image_bytes);
+    fixtures::TempFile target("full-target.img", image_bytes);  // already equal: full writes anyway
+    engine::WriteOptions options;
+    options.target_file = target.wide();
+    options.full = true;
+    ASSERT_EQ(run(image, options), engine::Result::Success) << failure_text();
+    EXPECT_EQ(engine::workspace.changed_place_count, 6u);
+    EXPECT_EQ(engine::workspace.changed_places[5].length, 512u);
+    EXPECT_EQ(lines[1], "--full: writing all 5.0 MiB\n");
+    EXPECT_TRUE(starts_with(lines[3], "wrote 5.0 MiB in "));
+}
+
+// The dry look at a run: an image made by sgdisk, mkfs.fat and mtools, on a
+// simulated stick that already holds the same layout (and so a data area).
+TEST_F(WriteStickRun, RealImageOnAStickThatHoldsIt) {
     const fixtures::Bytes bytes = fixtures::read_file(fixtures::real_image_path("real-fat32.img"));
     ASSERT_EQ(bytes.size(), 64u << 20);
     fixtures::TempFile image("real.img", bytes);
-    sim::Drive& stick = machine.add_stick({4, "Tundra", "Flash", "RS0004", 64ull << 20});
-    stick.contents = bytes;
-    engine::WriteOptions options;
-    options.serial = {"rs0004", 6};
-    options.has_expected_sha256 = true;
-    crypto_hash_sha256(options.expected_sha256, bytes.data(), bytes.size());
-    options.has_expected_stick = true;
-    options.expected_stick = *discovery::probe_disk(4);
-    const std::string stopped =
-        "this build of the engine cannot lock the stick's volumes or compare and write yet; "
-        "nothing was written";
-    const std::string stick_line = "stick: disk 4, Tundra Flash, serial RS0004, 0.1 GB, USB\n";
-
+    stick_with(bytes);
+    engine::WriteOptions options = desktop_options(bytes);
     options.fresh = false;
-    EXPECT_EQ(run(image, options), engine::Result::Failed);
-    EXPECT_EQ(failure_text(), stopped);
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(run(image, options), engine::Result::Success) << failure_text();
+    uint8_t partition_digest[32];
+    crypto_hash_sha256(partition_digest, bytes.data() + 1048576, 41943040);
+    ASSERT_EQ(lines.size(), 11u);
     EXPECT_EQ(lines[0], image_line(image, "64.0"));
-    EXPECT_EQ(lines[1], stick_line);
+    EXPECT_EQ(lines[1], "stick: disk 4, Tundra Flash, serial RS0004, 0.1 GB, USB\n");
     EXPECT_EQ(lines[2],
               "the stick has Tundra's data area (installed apps, files, settings, the models): it "
               "stays, with the partition table; only the TUNDRA partition is written (40.0 MiB at "
               "1.0 MiB). New models in the image come with --fresh\n");
+    EXPECT_EQ(lines[3], "locked and dismounted \\\\?\\Volume{5e1c0a33-0000-0000-0000-100000000000}\n");
+    EXPECT_TRUE(starts_with(lines[4], "compared 40.0 MiB in ")) << lines[4];
+    EXPECT_NE(lines[4].find(" MB/s): 0.0 MiB differ, in 0 places\n"), std::string::npos);
+    EXPECT_EQ(lines[5], "the image's TUNDRA partition: sha256 " + hex(partition_digest) + "\n");
+    EXPECT_EQ(lines[6], "the stick already holds this image: nothing written\n");
+    EXPECT_TRUE(starts_with(lines[7], "read all 40.0 MiB back in "));
+    EXPECT_NE(lines[7].find(": stick sha256 " + hex(partition_digest) + "\n"), std::string::npos);
+    EXPECT_TRUE(starts_with(lines[8], "  partition 1: TUNDRA (EFI), 40.0 MiB from 1.0 MiB"));
+    EXPECT_TRUE(starts_with(lines[9], "  partition 2: Tundra data, "));
+    EXPECT_TRUE(starts_with(lines[10], "done in "));
+    EXPECT_NE(lines[10].find(" s: the stick holds the image's TUNDRA partition (every byte "
+                             "compared), its data area as it was\n"),
+              std::string::npos);
+    EXPECT_TRUE(machine.writes().empty());
+    EXPECT_EQ(machine.volumes_dismounted(), std::vector<std::u16string>{STICK_VOLUME});
+}
 
-    options.fresh = true;
-    EXPECT_EQ(run(image, options), engine::Result::Failed);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[2].substr(0, 50), "--fresh: the whole image, partition table included");
+TEST_F(WriteStickRun, OnlyTheDifferingPiecesAreWrittenAndProven) {
+    const fixtures::Bytes bytes = fixtures::read_file(fixtures::real_image_path("real-fat16.img"));
+    fixtures::TempFile image("fat16.img", bytes);
+    fixtures::Bytes old = bytes;
+    old[1048576 + 70000] ^= 1;     // in the TUNDRA partition: the piece at 1 MiB + 64 KiB
+    old[1048576 + 140000] ^= 1;    // the next piece: joined into one place
+    old[20 << 20] ^= 1;            // in the data area: never touched
+    sim::Drive& stick = stick_with(old);
+    engine::WriteOptions options = desktop_options(bytes);
+    options.fresh = false;
+    ASSERT_EQ(run(image, options), engine::Result::Success) << failure_text();
+    ASSERT_EQ(machine.writes().size(), 1u);
+    EXPECT_EQ(machine.writes()[0].offset, 1048576u + 65536);
+    EXPECT_EQ(machine.writes()[0].length, 131072u);
+    fixtures::Bytes expected = bytes;
+    expected[20 << 20] ^= 1;
+    EXPECT_EQ(stick.contents, expected);
+    EXPECT_NE(lines[4].find(": 0.1 MiB differ, in 1 places\n"), std::string::npos) << lines[4];
+    EXPECT_TRUE(starts_with(lines[6], "wrote 0.1 MiB in "));
+    EXPECT_TRUE(starts_with(lines[7], "read back 0.1 MiB in ")) << lines[7];
+}
 
-    stick.contents.assign(stick.contents.size(), 0);  // a blank stick: no plan line
-    EXPECT_EQ(run(image, options), engine::Result::Failed);
-    EXPECT_EQ(failure_text(), stopped);
-    EXPECT_EQ(lines.size(), 2u);
-    EXPECT_FALSE(machine.drive_opened_for_writing(0));
+TEST_F(WriteStickRun, FreshWritesTheWholeImageOverABlankStick) {
+    const fixtures::Bytes bytes = fixtures::read_file(fixtures::real_image_path("real-fat16.img"));
+    fixtures::TempFile image("fat12.img", bytes);
+    sim::Drive& stick = stick_with(fixtures::Bytes(bytes.size(), 0));
+    ASSERT_EQ(run(image, desktop_options(bytes)), engine::Result::Success) << failure_text();
+    EXPECT_EQ(stick.contents, bytes);
+    uint64_t previous_end = 0;
+    for (const sim::WriteRecord& w : machine.writes()) {
+        EXPECT_EQ(w.drive_number, 4u);
+        EXPECT_GE(w.offset, previous_end) << "writes go out in ascending order";
+        EXPECT_LE(w.length, 1048576u);
+        previous_end = w.offset + w.length;
+    }
+    EXPECT_EQ(machine.writes().front().offset, 0u) << "the partition table is among the first";
+    EXPECT_LE(machine.max_in_flight(), 4u);
+    EXPECT_GE(machine.max_in_flight(), 2u);
+    EXPECT_NE(lines.back().find("the stick holds the image (every byte of its range compared)"),
+              std::string::npos);
+}
+
+TEST_F(WriteStickRun, DryRunListsAndWritesNothing) {
+    const fixtures::Bytes bytes = fixtures::read_file(fixtures::real_image_path("real-fat16.img"));
+    fixtures::TempFile image("dry.img", bytes);
+    fixtures::Bytes old = bytes;
+    old[3 * 65536] ^= 1;
+    old[4 * 65536] ^= 1;
+    old[9 * 65536] ^= 1;
+    stick_with(old);
+    engine::WriteOptions options = desktop_options(bytes);
+    options.dry_run = true;
+    ASSERT_EQ(run(image, options), engine::Result::Success) << failure_text();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], "  differs: 0.19-0.31 MiB (0.13 MiB)\n");
+    EXPECT_EQ(lines[lines.size() - 2], "  differs: 0.56-0.63 MiB (0.06 MiB)\n");
+    EXPECT_EQ(lines.back(), "--dry-run: nothing written\n");
+    EXPECT_TRUE(machine.writes().empty());
+    EXPECT_TRUE(machine.volumes_dismounted().empty()) << "a dry run locks nothing";
+    EXPECT_FALSE(machine.drive_opened_for_writing(4));
+}
+
+struct StickFault {
+    const char* name;
+    void (*arrange)(sim::Machine&, sim::Drive&);
+    std::string reason;
+};
+
+TEST_F(WriteStickRun, SticksThatMisbehave) {
+    const fixtures::Bytes bytes = fixtures::read_file(fixtures::real_image_path("real-fat12.img"));
+    fixtures::TempFile image("faults.img", bytes);
+    const StickFault faults[] = {
+        {"drops writes", [](sim::Machine&, sim::Drive& d) { d.drop_writes = true; },
+         "the stick reads back differently from what was written at 0 (65536 bytes): it may be "
+         "failing"},
+        {"changes other bytes",
+         [](sim::Machine&, sim::Drive& d) { d.flip_after_first_write = {7 << 20}; },
+         "after writing, 65536 bytes of the stick still differ from the image"},
+        {"short transfer", [](sim::Machine&, sim::Drive& d) { d.short_transfer_at = 2 << 20; },
+         "the stick moved 1048064 of 1048576 bytes at 2097152"},
+        {"locked by another program",
+         [](sim::Machine& m, sim::Drive&) { m.volume(STICK_VOLUME)->refuse_lock_attempts = 20; },
+         "cannot lock \\\\?\\Volume{5e1c0a33-0000-0000-0000-100000000000}: close what has the "
+         "stick open (Explorer windows on it) and try again"},
+        {"cannot dismount",
+         [](sim::Machine& m, sim::Drive&) { m.volume(STICK_VOLUME)->refuse_dismount = true; },
+         "cannot dismount \\\\?\\Volume{5e1c0a33-0000-0000-0000-100000000000}; nothing written"},
+        {"flush fails",
+         [](sim::Machine& m, sim::Drive&) { m.fail_call("FlushFileBuffers", ERROR_GEN_FAILURE); },
+         "the stick did not take the writes (Windows error 31)"},
+        {"no event", [](sim::Machine& m, sim::Drive&) { m.fail_call("CreateEventW", 8, 3); },
+         "cannot make an event (Windows error 8)"},
+    };
+    const size_t caller_handles = machine.open_handle_count();  // the caller's event
+    for (const StickFault& f : faults) {
+        sim::Drive& stick = stick_with(fixtures::Bytes(bytes.size(), 0));
+        f.arrange(machine, stick);
+        engine::WriteOptions options = desktop_options(bytes);
+        options.has_expected_stick = false;  // this image has no ROOT.TAR: not bootable
+        EXPECT_EQ(run(image, options), engine::Result::Failed) << f.name;
+        EXPECT_EQ(failure_text(), f.reason) << f.name;
+        EXPECT_EQ(machine.open_handle_count(), caller_handles) << f.name;
+        EXPECT_EQ(machine.held_lock_count(), 0u) << f.name;
+        machine.clear_faults();
+        machine.volume(STICK_VOLUME)->refuse_lock_attempts = 0;
+        machine.volume(STICK_VOLUME)->refuse_dismount = false;
+    }
+}
+
+TEST_F(WriteStickRun, VolumeLocks) {
+    const fixtures::Bytes bytes = fixtures::read_file(fixtures::real_image_path("real-fat16.img"));
+    fixtures::TempFile image("locks.img", bytes);
+    stick_with(bytes);
+    // Held by another program for 1.5 s: locked at the 16th attempt.
+    machine.volume(STICK_VOLUME)->refuse_lock_attempts = 15;
+    // A spanned volume with one extent on the stick, and one elsewhere only.
+    machine.add_volume(u"\\\\?\\Volume{spanned}", {{1, 0, 100}, {4, 0, 100}});
+    machine.add_volume(u"\\\\?\\Volume{elsewhere}", {{1, 0, 100}, {68, 0, 100}});
+    ASSERT_EQ(run(image, desktop_options(bytes)), engine::Result::Success) << failure_text();
+    EXPECT_EQ(machine.slept_ms(), 1500u);
+    EXPECT_EQ(machine.volumes_dismounted(),
+              (std::vector<std::u16string>{STICK_VOLUME, u"\\\\?\\Volume{spanned}"}));
+
+    for (int i = 0; i < 31; ++i) {
+        machine.add_volume(u"\\\\?\\Volume{more-" + std::u16string(1, u'a' + i % 26) +
+                               std::u16string(1, u'a' + i / 26) + u"}",
+                           {{4, 0, 100}});
+    }
+    EXPECT_EQ(run(image, desktop_options(bytes)), engine::Result::Failed);
+    EXPECT_EQ(failure_text(), "the stick has more volumes than tundra-stick handles");
+
+    machine.fail_call("FindFirstVolumeW", ERROR_NO_MORE_FILES, 0);
+    EXPECT_EQ(run(image, desktop_options(bytes)), engine::Result::Success) << failure_text();
 }
 
 }  // namespace

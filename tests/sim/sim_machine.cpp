@@ -43,7 +43,7 @@ int call_index(const char* name) {
 
 // ---- recorded state (fixed capacities: the calls never allocate) ----------
 
-enum class Kind { none, drive, volume, token, file, event };
+enum class Kind { none, drive, volume, token, file, event, search };
 
 struct HandleRecord {
     Kind kind = Kind::none;
@@ -52,7 +52,7 @@ struct HandleRecord {
     Volume* volume = nullptr;
     DWORD access = 0;
     DWORD flags = 0;
-    uint64_t position = 0;
+    uint64_t position = 0;  // a file pointer, or a volume search's next index
 };
 
 struct FaultRule {
@@ -86,6 +86,8 @@ struct Records {
     bool opened_for_writing[OPENED_CAPACITY];
     size_t opened_count;
     HandleRecord* lock_holders[HANDLE_CAPACITY];  // by volume order; see held_lock_count
+    const Volume* dismounted[HANDLE_CAPACITY];
+    size_t dismounted_count;
 };
 
 Records records;
@@ -307,7 +309,12 @@ BOOL volume_ioctl(HandleRecord& r, DWORD code, LPVOID out, DWORD out_size, LPDWO
             if (holder != &r) return fail_with(ERROR_NOT_SUPPORTED);
             holder = nullptr;
             return TRUE;
-        case FSCTL_DISMOUNT_VOLUME: return TRUE;
+        case FSCTL_DISMOUNT_VOLUME:
+            if (v.refuse_dismount) return fail_with(ERROR_ACCESS_DENIED);
+            if (records.dismounted_count < HANDLE_CAPACITY) {
+                records.dismounted[records.dismounted_count++] = &v;
+            }
+            return TRUE;
         default: return fail_with(ERROR_INVALID_FUNCTION);
     }
 }
@@ -376,10 +383,14 @@ BOOL drive_transfer(HandleRecord& r, bool writing, void* buffer, DWORD count, ui
     if (writing) {
         // A write past the stored contents is a fault of the test's set-up.
         if (offset > stored || count > stored - offset) return fail_with(ERROR_GEN_FAILURE);
-        memcpy(d->contents.data() + offset, bytes, count);
+        if (!d->drop_writes) memcpy(d->contents.data() + offset, bytes, count);
         if (records.write_count < WRITE_CAPACITY) {
             records.writes[records.write_count++] = {r.drive_number, offset, count};
         }
+        for (uint64_t at : d->flip_after_first_write) {
+            if (at < stored) d->contents[at] ^= 0xFF;
+        }
+        d->flip_after_first_write.clear();  // only after the first write
         return TRUE;
     }
     const uint64_t from_contents = offset >= stored ? 0 : std::min<uint64_t>(count, stored - offset);
@@ -415,7 +426,11 @@ BOOL finish_transfer(HandleRecord& r, DWORD count, LPDWORD done, LPOVERLAPPED ov
 BOOL drive_io(HandleRecord& r, bool writing, void* buffer, DWORD count, LPDWORD done,
               LPOVERLAPPED ov) {
     if (ov != nullptr && ov->hEvent != nullptr) next.ResetEvent(ov->hEvent);
-    if (!drive_transfer(r, writing, buffer, count, offset_of(ov, r))) return FALSE;
+    const uint64_t offset = offset_of(ov, r);
+    Drive* d = find_drive(r.drive_number);
+    // A short transfer moves one sector less than asked.
+    if (d != nullptr && offset == d->short_transfer_at && count >= 512) count -= 512;
+    if (!drive_transfer(r, writing, buffer, count, offset)) return FALSE;
     return finish_transfer(r, count, done, ov);
 }
 
@@ -455,6 +470,55 @@ BOOL WINAPI sim_FlushFileBuffers(HANDLE h) {
     if (r == nullptr || r->kind == Kind::file) return next.FlushFileBuffers(h);
     return TRUE;
 }
+
+// Writes the listed volume at `index` (with its trailing backslash, as
+// Windows names volumes in a search) and moves past it.
+BOOL volume_name_at(HandleRecord& search, LPWSTR name, DWORD capacity) {
+    size_t index = 0;
+    for (const Volume& v : *volume_list) {
+        if (v.hidden) continue;
+        if (index++ < search.position) continue;
+        if (v.path.size() + 2 > capacity) return fail_with(ERROR_MORE_DATA);
+        for (size_t i = 0; i < v.path.size(); ++i) name[i] = static_cast<WCHAR>(v.path[i]);
+        name[v.path.size()] = U16('\\');
+        name[v.path.size() + 1] = 0;
+        ++search.position;
+        return TRUE;
+    }
+    return fail_with(ERROR_NO_MORE_FILES);
+}
+
+HANDLE WINAPI sim_FindFirstVolumeW(LPWSTR name, DWORD capacity) {
+    HandleRecord* r = new_record(Kind::search, nullptr);
+    if (r == nullptr) {
+        next.SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!volume_name_at(*r, name, capacity)) {
+        const DWORD error = next.GetLastError();
+        *r = HandleRecord{};
+        next.SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    return r->handle;
+}
+
+BOOL WINAPI sim_FindNextVolumeW(HANDLE search, LPWSTR name, DWORD capacity) {
+    HandleRecord* r = record_of(search);
+    if (r == nullptr || r->kind != Kind::search) return fail_with(ERROR_INVALID_HANDLE);
+    return volume_name_at(*r, name, capacity);
+}
+
+BOOL WINAPI sim_FindVolumeClose(HANDLE search) {
+    HandleRecord* r = record_of(search);
+    if (r == nullptr || r->kind != Kind::search) return fail_with(ERROR_INVALID_HANDLE);
+    *r = HandleRecord{};
+    return TRUE;
+}
+
+// Time passes for the program but not for the test: pauses are added up.
+uint64_t slept_total_ms = 0;
+void WINAPI sim_Sleep(DWORD ms) { slept_total_ms += ms; }
 
 UINT WINAPI sim_GetWindowsDirectoryW(LPWSTR buffer, UINT capacity) {
     const std::u16string& dir = machine->windows_directory();
@@ -526,6 +590,14 @@ BOOL WINAPI fault_CloseHandle_after_close(HANDLE h) {
     return closed;
 }
 
+BOOL WINAPI fault_FindVolumeClose_after_close(HANDLE search) {
+    DWORD error = 0;
+    const bool fails = should_fail(CALL_FindVolumeClose, 0, error);
+    const BOOL closed = layer.FindVolumeClose(search);
+    if (fails) return fail_with(error);
+    return closed;
+}
+
 void install() {
     next = sys::default_calls();
     layer = next;
@@ -539,6 +611,10 @@ void install() {
     layer.GetFileSizeEx = sim_GetFileSizeEx;
     layer.FlushFileBuffers = sim_FlushFileBuffers;
     layer.GetWindowsDirectoryW = sim_GetWindowsDirectoryW;
+    layer.FindFirstVolumeW = sim_FindFirstVolumeW;
+    layer.FindNextVolumeW = sim_FindNextVolumeW;
+    layer.FindVolumeClose = sim_FindVolumeClose;
+    layer.Sleep = sim_Sleep;
     layer.OpenProcessToken = sim_OpenProcessToken;
     layer.GetTokenInformation = sim_GetTokenInformation;
     sys::CallTable faults = {
@@ -550,6 +626,7 @@ void install() {
     };
     faults.DeviceIoControl = fault_DeviceIoControl_by_code;
     faults.CloseHandle = fault_CloseHandle_after_close;
+    faults.FindVolumeClose = fault_FindVolumeClose_after_close;
     sys::calls = faults;
 }
 
@@ -629,6 +706,7 @@ Machine::Machine() {
     drive_list = &drive_storage;
     volume_list = &volume_storage;
     memset(static_cast<void*>(&records), 0, sizeof records);  // all-zero is the empty state
+    slept_total_ms = 0;
     windows_directory_ = u"C:\\Windows";
     add_volume(u"\\\\.\\C:", {{0, 1048576, 64ull << 30}});
     install();
@@ -742,6 +820,14 @@ size_t Machine::held_lock_count() const {
 
 std::vector<IoctlRecord> Machine::ioctls() const {
     return {records.ioctls, records.ioctls + records.ioctl_count};
+}
+
+uint64_t Machine::slept_ms() const { return slept_total_ms; }
+
+std::vector<std::u16string> Machine::volumes_dismounted() const {
+    std::vector<std::u16string> paths;
+    for (size_t i = 0; i < records.dismounted_count; ++i) paths.push_back(records.dismounted[i]->path);
+    return paths;
 }
 
 std::vector<WriteRecord> Machine::writes() const {

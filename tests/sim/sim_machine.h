@@ -46,6 +46,11 @@ struct Drive {
     uint64_t size_bytes = 0;          // transfers past this fail
     std::vector<uint8_t> contents;    // the first bytes; the rest reads as zeros
     bool deny_access = false;         // opening with access rights fails with error 5
+    bool drop_writes = false;         // writes are acknowledged but not stored
+    // A transfer that starts at this offset moves one sector less than asked.
+    uint64_t short_transfer_at = UINT64_MAX;
+    // Bytes that change behind the engine's back after its first write.
+    std::vector<uint64_t> flip_after_first_write;
     // Runs once, right after the drive is opened with access rights: a disk
     // that changes or goes away while the engine opens it.
     std::function<void(class Machine&)> after_open_with_access;
@@ -56,6 +61,8 @@ struct Volume {
     std::vector<uint8_t> extents;      // what IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS returns
     DWORD extents_error = 0;           // non-zero: that query fails with it
     unsigned refuse_lock_attempts = 0;  // FSCTL_LOCK_VOLUME fails this many times first
+    bool refuse_dismount = false;      // FSCTL_DISMOUNT_VOLUME fails
+    bool hidden = false;               // not listed by the volume search
 };
 
 // A USB stick as most tests want one.
@@ -120,6 +127,8 @@ public:
     unsigned max_in_flight() const { return max_in_flight_; }
     std::vector<IoctlRecord> ioctls() const;
     std::vector<WriteRecord> writes() const;
+    std::vector<std::u16string> volumes_dismounted() const;
+    uint64_t slept_ms() const;  // Sleep returns at once; the pauses are added up here
     bool drive_opened_for_writing(uint32_t number) const;
     std::vector<uint32_t> drives_opened() const;  // every open, query-only included
 

@@ -1,0 +1,105 @@
+#include "engine/volume_lock.h"
+
+#include <cstring>
+
+#include "engine/engine_workspace.h"
+#include "engine/path_text.h"
+
+namespace engine {
+namespace {
+
+constexpr uint32_t EXTENTS_BYTES = 1024;
+
+// A volume lies on the disk when one of its extents, read whole from the
+// answer, names the disk.
+bool lies_on_disk(HANDLE volume, uint32_t disk_number) {
+    alignas(8) uint8_t extents[EXTENTS_BYTES];
+    DWORD returned = 0;
+    if (!sys::DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, extents,
+                              sizeof extents, &returned, nullptr) ||
+        returned < 4) {
+        return false;
+    }
+    if (returned > sizeof extents) returned = sizeof extents;
+    uint32_t count;
+    memcpy(&count, extents, 4);
+    const uint32_t whole = returned >= 8 ? (returned - 8) / 24 : 0;
+    for (uint32_t i = 0; i < count && i < whole; ++i) {
+        uint32_t disk;
+        memcpy(&disk, extents + 8 + i * 24, 4);
+        if (disk < 64 && disk == disk_number) return true;
+    }
+    return false;
+}
+
+bool control(HANDLE volume, DWORD code) {
+    DWORD returned = 0;
+    return sys::DeviceIoControl(volume, code, nullptr, 0, nullptr, 0, &returned, nullptr) != FALSE;
+}
+
+// Locks, dismounts and keeps one volume of the stick.
+Result take_volume(HANDLE volume, const WCHAR* name, uint64_t name_length) {
+    const WideText wide{name, name_length};
+    uint32_t attempt = 0;
+    while (!control(volume, FSCTL_LOCK_VOLUME)) {
+        // Another program may hold the volume for a moment: give it time.
+        sys::Sleep(LOCK_PAUSE_MS);
+        if (++attempt == LOCK_ATTEMPTS) {
+            (void)sys::CloseHandle(volume);
+            return fail("cannot lock ", path_text(wide),
+                        ": close what has the stick open (Explorer windows on it) and try again");
+        }
+    }
+    if (!control(volume, FSCTL_DISMOUNT_VOLUME)) {
+        (void)sys::CloseHandle(volume);
+        return fail("cannot dismount ", path_text(wide), "; nothing written");
+    }
+    if (workspace.locked_volume_count == MAX_LOCKED_VOLUMES) {
+        (void)sys::CloseHandle(volume);
+        return fail("the stick has more volumes than tundra-stick handles");
+    }
+    workspace.locked_volumes[workspace.locked_volume_count++] = volume;
+    report("locked and dismounted ", path_text(wide), "\n");
+    return Result::Success;
+}
+
+// Opens one listed volume and takes it when it lies on the disk.
+Result visit_volume(WCHAR* name, uint32_t disk_number) {
+    uint64_t length = 0;
+    while (length < VOLUME_NAME_CAPACITY && name[length] != 0) ++length;
+    if (length == VOLUME_NAME_CAPACITY) return Result::Success;  // no terminator: not a name
+    if (length > 0 && name[length - 1] == U16('\\')) name[--length] = 0;
+    HANDLE volume = sys::CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                     nullptr);
+    if (volume == INVALID_HANDLE_VALUE) return Result::Success;
+    if (!lies_on_disk(volume, disk_number)) {
+        (void)sys::CloseHandle(volume);
+        return Result::Success;
+    }
+    return take_volume(volume, name, length);
+}
+
+}  // namespace
+
+Result lock_and_dismount(uint32_t disk_number) {
+    WCHAR name[VOLUME_NAME_CAPACITY];
+    HANDLE search = sys::FindFirstVolumeW(name, VOLUME_NAME_CAPACITY);
+    if (search == INVALID_HANDLE_VALUE) return Result::Success;
+    Result result = Result::Success;
+    do {
+        result = visit_volume(name, disk_number);
+    } while (result == Result::Success && sys::FindNextVolumeW(search, name, VOLUME_NAME_CAPACITY));
+    (void)sys::FindVolumeClose(search);
+    if (result != Result::Success) release_volumes();
+    return result;
+}
+
+void release_volumes() {
+    for (uint64_t i = 0; i < workspace.locked_volume_count; ++i) {
+        (void)sys::CloseHandle(workspace.locked_volumes[i]);
+    }
+    workspace.locked_volume_count = 0;
+}
+
+}  // namespace engine

@@ -1,0 +1,22 @@
+// Locking and dismounting every volume that lies on the stick, so that no
+// mounted file system writes to it, or refuses raw writes, during the run.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine_result.h"
+
+namespace engine {
+
+constexpr uint32_t LOCK_ATTEMPTS = 20;
+constexpr uint32_t LOCK_PAUSE_MS = 100;
+constexpr uint32_t VOLUME_NAME_CAPACITY = 260;
+
+// Keeps the handles (and so the locks) in the workspace. On failure, every
+// lock taken so far has been released.
+Result lock_and_dismount(uint32_t disk_number);
+
+// Closes every kept volume handle, in the order they were locked.
+void release_volumes();
+
+}  // namespace engine

@@ -1,0 +1,121 @@
+#include "engine/write_places.h"
+
+#include <cstring>
+
+#include "engine/clock.h"
+#include "engine/compare.h"
+#include "engine/disk_region.h"
+#include "engine/engine_workspace.h"
+
+namespace engine {
+namespace {
+
+uint64_t written_bytes() {
+    uint64_t total = 0;
+    for (uint64_t i = 0; i < workspace.changed_place_count; ++i) {
+        total += workspace.changed_places[i].length;
+    }
+    return total;
+}
+
+Result issue_read_back(const TransferContext& context, uint64_t i) {
+    const uint32_t slot = static_cast<uint32_t>(i % context.queue_depth);
+    const ChangedPlace& place = workspace.changed_places[i];
+    return start_transfer(context, slot, Direction::Read, place.offset, workspace.stick_slots[slot],
+                          place.length);
+}
+
+Result read_back_whole_range(const TransferContext& context) {
+    const int64_t started = counter_now();
+    uint8_t image_digest[32];
+    uint8_t stick_digest[32];
+    uint64_t differing = 0;
+    if (compare_range(context, false, image_digest, stick_digest, differing) != Result::Success) {
+        return Result::Failed;
+    }
+    if (differing != 0) {
+        return fail("after writing, ", differing, " bytes of the stick still differ from the image");
+    }
+    report("read all ", text::Mib{context.length}, " MiB back in ",
+           text::Seconds{seconds_since(started)}, " s: stick sha256 ", text::Sha256Hex{stick_digest},
+           "\n");
+    return Result::Success;
+}
+
+}  // namespace
+
+Result write_changed_places(const TransferContext& context) {
+    for (uint64_t i = 0; i < workspace.changed_place_count; ++i) {
+        const uint32_t slot = static_cast<uint32_t>(i % context.queue_depth);
+        const ChangedPlace& place = workspace.changed_places[i];
+        // The slot's buffer is refilled only once its previous write is done.
+        if (finish_transfer(context, slot) != Result::Success ||
+            read_exact_at(context.image, false, place.offset, workspace.image_slots[slot],
+                          place.length) != Result::Success ||
+            start_transfer(context, slot, Direction::Write, place.offset,
+                           workspace.image_slots[slot], place.length) != Result::Success) {
+            return Result::Failed;
+        }
+    }
+    if (drain_transfers(context) != Result::Success) return Result::Failed;
+    if (!sys::FlushFileBuffers(context.stick)) {
+        return fail("the stick did not take the writes (Windows error ", sys::GetLastError(), ")");
+    }
+    return Result::Success;
+}
+
+Result verify_written_places(const TransferContext& context) {
+    const uint64_t places = workspace.changed_place_count;
+    uint64_t issued = 0;
+    for (; issued < context.queue_depth && issued < places; ++issued) {
+        if (issue_read_back(context, issued) != Result::Success) return Result::Failed;
+    }
+    for (uint64_t i = 0; i < places; ++i) {
+        const uint32_t slot = static_cast<uint32_t>(i % context.queue_depth);
+        const ChangedPlace& place = workspace.changed_places[i];
+        if (finish_transfer(context, slot) != Result::Success ||
+            read_exact_at(context.image, false, place.offset, workspace.image_slots[slot],
+                          place.length) != Result::Success) {
+            return Result::Failed;
+        }
+        if (memcmp(workspace.image_slots[slot], workspace.stick_slots[slot], place.length) != 0) {
+            return fail("the stick reads back differently from what was written at ", place.offset,
+                        " (", place.length, " bytes): it may be failing");
+        }
+        if (issued < places) {
+            if (issue_read_back(context, issued) != Result::Success) return Result::Failed;
+            ++issued;
+        }
+    }
+    return Result::Success;
+}
+
+Result write_and_verify(const TransferContext& context, bool read_back_all) {
+    if (workspace.changed_place_count == 0) {
+        report("the stick already holds this image: nothing written\n");
+    } else {
+        const uint64_t written = written_bytes();
+        const int64_t write_start = counter_now();
+        if (write_changed_places(context) != Result::Success) return Result::Failed;
+        const int64_t write_end = counter_now();
+        const double seconds =
+            text::seconds_between(write_start, write_end, engine_inputs.perf_frequency);
+        report("wrote ", text::Mib{written}, " MiB in ", text::Seconds{seconds}, " s (",
+               text::MbPerSecond{written, seconds}, " MB/s)\n");
+        if (verify_written_places(context) != Result::Success) return Result::Failed;
+        report("read back ", text::Mib{written}, " MiB in ", text::Seconds{seconds_since(write_end)},
+               " s: as written\n");
+    }
+    if (read_back_all) return read_back_whole_range(context);
+    return Result::Success;
+}
+
+void report_closing_line(PlanKind kind, int64_t start_count) {
+    report("done in ", text::Seconds{seconds_since(start_count)}, " s: the stick holds ",
+           kind == PLAN_TUNDRA_ONLY
+               ? "the image's TUNDRA partition (every byte compared), its data area as it was"
+               : "the image (every byte of its range compared)",
+           "\n");
+}
+
+}  // namespace engine

@@ -1,0 +1,22 @@
+// Writing the changed places and proving them by reading back.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/transfer.h"
+#include "engine/write_plan.h"
+
+namespace engine {
+
+Result write_changed_places(const TransferContext& context);
+
+// Reads every written place back and compares it with the image.
+Result verify_written_places(const TransferContext& context);
+
+// Step 14: the write (or the note that nothing needed writing), the place
+// check and, with `read_back_all`, the whole range read back.
+Result write_and_verify(const TransferContext& context, bool read_back_all);
+
+void report_closing_line(PlanKind kind, int64_t start_count);
+
+}  // namespace engine
