@@ -168,6 +168,29 @@ TEST_F(WriteStickRun, FullWritesEveryChunk) {
     EXPECT_TRUE(starts_with(lines[3], "wrote 5.0 MiB in "));
 }
 
+TEST_F(WriteStickRun, CompareProgressEvery64MiB) {
+    const struct {
+        uint64_t size;
+        std::vector<std::string> progress;
+    } cases[] = {
+        {(64ull << 20) - 512, {}},
+        {128ull << 20, {"  compared 64 of 128 MiB\n"}},
+    };
+    for (const auto& c : cases) {
+        fixtures::TempFile image("progress.img", c.size);
+        fixtures::TempFile target("progress-target.img", c.size);
+        engine::WriteOptions options;
+        options.target_file = target.wide();
+        options.dry_run = true;
+        ASSERT_EQ(run(image, options), engine::Result::Success) << failure_text();
+        std::vector<std::string> progress;
+        for (const std::string& line : lines) {
+            if (starts_with(line, "  compared ")) progress.push_back(line);
+        }
+        EXPECT_EQ(progress, c.progress) << c.size;
+    }
+}
+
 // The dry look at a run: an image made by sgdisk, mkfs.fat and mtools, on a
 // simulated stick that already holds the same layout (and so a data area).
 TEST_F(WriteStickRun, RealImageOnAStickThatHoldsIt) {
