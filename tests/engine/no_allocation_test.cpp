@@ -1,0 +1,61 @@
+// The engine allocates nothing: a whole run, from the image to the closing
+// line, makes no call to operator new.
+#include <gtest/gtest.h>
+#include <sodium.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "engine/write_stick.h"
+#include "fixtures/sim_disk.h"
+#include "fixtures/temp_file.h"
+
+namespace {
+std::atomic<bool> counting{false};
+std::atomic<unsigned> allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (counting) ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+TEST(NoAllocation, AWholeRunAllocatesNothing) {
+    sim::Machine machine;
+    machine.add_system_disk(0);
+    const fixtures::Bytes bytes = fixtures::read_file(fixtures::real_image_path("real-fat16.img"));
+    fixtures::TempFile image("no-allocation.img", bytes);
+    fixtures::Bytes old = bytes;
+    old[(1 << 20) + 4096] ^= 1;
+    sim::Drive& stick = machine.add_stick({4, "Tundra", "Flash", "NA0004", bytes.size()});
+    stick.contents = old;
+    machine.add_volume(u"\\\\?\\Volume{no-allocation}", {{4, 1048576, 1048576}});
+    engine::WriteOptions options;
+    options.image_path = image.wide();
+    options.serial = {"NA0004", 6};
+    options.has_expected_sha256 = true;
+    crypto_hash_sha256(options.expected_sha256, bytes.data(), bytes.size());
+    options.has_expected_stick = true;
+    options.expected_stick = *discovery::probe_disk(4);
+    engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+    counting = true;
+    delete new int(1);  // the counter must see allocations at all
+    EXPECT_EQ(allocations.exchange(0), 1u);
+    const engine::Result result = engine::write_stick(options);
+    counting = false;
+
+    EXPECT_EQ(result, engine::Result::Success) << fixtures::failure_text();
+    EXPECT_EQ(allocations.load(), 0u);
+    EXPECT_EQ(stick.contents, bytes);
+    EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
+    engine::engine_inputs.disk_io_event = nullptr;
+}
+
+}  // namespace
