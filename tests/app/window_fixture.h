@@ -36,6 +36,33 @@ inline int WINAPI record_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, 
     return IDOK;
 }
 
+// Windows of other test processes share the desktop: a test looks only at
+// its own thread's windows.
+inline HWND own_main_window() {
+    HWND found = nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND hwnd, LPARAM out) -> BOOL {
+            wchar_t class_name[64] = {};
+            GetClassNameW(hwnd, class_name, 64);
+            if (std::wstring(class_name) != L"TundraUsbInstaller")
+                return TRUE;
+            *reinterpret_cast<HWND*>(out) = hwnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Keyboard focus moves with whichever test process is in front, so tests
+// check where the window put the focus, not where it is now.
+inline HWND focus_given = nullptr;
+
+inline HWND WINAPI record_focus(HWND hwnd) {
+    focus_given = hwnd;
+    return SetFocus(hwnd);
+}
+
 inline std::wstring text_of(HWND hwnd) {
     wchar_t buffer[512] = {};
     GetWindowTextW(hwnd, buffer, 512);
@@ -70,6 +97,8 @@ class WindowTest : public testing::Test {
         app::reset_app_state();
         message_boxes = {};
         sys::calls.MessageBoxW = record_message_box;
+        focus_given = nullptr;
+        sys::calls.SetFocus = record_focus;
     }
 
     void TearDown() override {

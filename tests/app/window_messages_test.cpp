@@ -199,6 +199,7 @@ class UpdateResultTest : public WindowTest {
         app::update_action_enabled();
         app::set_status(L"Checking for installer updates…", app::COLOR_MUTED);
         machine.reset_uses();
+        app_test::focus_given = nullptr;
     }
 
     void expect_check_ended() {
@@ -207,7 +208,7 @@ class UpdateResultTest : public WindowTest {
         EXPECT_EQ(machine.uses("ReleaseMutex"), 1u);
         EXPECT_EQ(machine.uses("CloseHandle"), 1u);
         EXPECT_TRUE(enabled(app_state.hwnd_action));
-        EXPECT_EQ(GetFocus(), app_state.hwnd_action);
+        EXPECT_EQ(app_test::focus_given, app_state.hwnd_action);
     }
 
     HANDLE mutex = nullptr;

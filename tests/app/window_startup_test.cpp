@@ -109,8 +109,9 @@ TEST_F(WindowTest, CreatesTheEighteenControlsInOrderAtTheirPlaces) {
 
 TEST_F(WindowTest, MainWindowIsALayeredPopupAtTheTopLeft) {
     start();
-    HWND hwnd = FindWindowW(L"TundraUsbInstaller", L"Tundra USB Installer");
+    HWND hwnd = app_test::own_main_window();
     ASSERT_EQ(hwnd, app_state.hwnd_main);
+    EXPECT_EQ(text_of(hwnd), L"Tundra USB Installer");
     RECT rect{};
     GetWindowRect(hwnd, &rect);
     EXPECT_EQ(rect.left, 0);
@@ -178,7 +179,7 @@ TEST_F(WindowTest, ElevatedWithSticksOffersTheListAndWaitsForAChoice) {
     EXPECT_FALSE(enabled(app_state.hwnd_action));
     EXPECT_EQ(status(), L"Writing will erase the selected USB stick.");
     EXPECT_EQ(app_state.status_color, app::COLOR_WARNING);
-    EXPECT_EQ(GetFocus(), app_state.hwnd_version);
+    EXPECT_EQ(app_test::focus_given, app_state.hwnd_version);
 }
 
 TEST_F(WindowTest, ElevatedWithoutSticksAsksForOne) {
@@ -206,7 +207,7 @@ TEST_F(WindowTest, NotElevatedOffersOnlyTheRelaunch) {
     EXPECT_TRUE(enabled(app_state.hwnd_version));
     EXPECT_EQ(status(), L"Windows administrator access is required to write a USB stick.");
     EXPECT_EQ(app_state.status_color, app::COLOR_MUTED);
-    EXPECT_EQ(GetFocus(), app_state.hwnd_action);
+    EXPECT_EQ(app_test::focus_given, app_state.hwnd_action);
 }
 
 TEST_F(WindowTest, AFailedElevationQueryCountsAsNotElevated) {
@@ -242,7 +243,7 @@ TEST_F(WindowTest, StartUpFailuresEndWithNothingLeftBehind) {
         machine.reset_uses();
         machine.fail_call(c.call, ERROR_NOT_ENOUGH_MEMORY, c.nth);
         start(false);
-        EXPECT_EQ(FindWindowW(L"TundraUsbInstaller", nullptr), nullptr);
+        EXPECT_EQ(app_test::own_main_window(), nullptr);
         const unsigned fonts = machine.uses("CreateFontW");
         EXPECT_EQ(machine.uses("DeleteObject"), fonts);  // every font made is deleted
         EXPECT_EQ(machine.uses("DestroyWindow"), c.window_existed ? 1u : 0u);
