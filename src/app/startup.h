@@ -6,7 +6,7 @@ namespace app {
 // Steps 1 to 12 of start-up: the window exists, shows its first state and
 // the update check has started or been skipped. False when the program
 // cannot run; everything it created is released then.
-bool start_window();
+[[nodiscard]] bool start_window();
 
 // Runs until the window is destroyed.
 void run_message_loop();
