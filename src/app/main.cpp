@@ -1,5 +1,8 @@
-// The installer's process entry. The window, its controls and the message
-// loop come next; until then the program starts and ends at once.
+// The installer's process entry. It reads no command line: everything the
+// program knows comes from the user's clicks, the disks and its downloads.
+#include "app/startup.h"
 #include "sys/sys.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    return app::run_installer();
+}

@@ -1,0 +1,19 @@
+// The messages by which the worker threads report to the window. Each
+// worker writes the AppState fields that its message refers to before it
+// posts; the window reads them only while handling that message.
+#pragma once
+
+#include <cstdint>
+
+namespace app {
+
+constexpr unsigned APP_MSG_WRITE_RESULT = 0x8001;   // lParam: 0, or the UTF-8 failure text
+constexpr unsigned APP_MSG_UPDATE_RESULT = 0x8002;  // result in update_ready, update_length
+constexpr unsigned APP_MSG_PROGRESS = 0x8003;       // wParam: percent 0..100 or PROGRESS_WRITING
+constexpr uint64_t PROGRESS_WRITING = 101;
+
+#ifdef WM_APP
+static_assert(APP_MSG_WRITE_RESULT == WM_APP + 1 && APP_MSG_PROGRESS == WM_APP + 3);
+#endif
+
+}  // namespace app

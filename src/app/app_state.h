@@ -1,0 +1,50 @@
+// The one record of application state. It lives in static storage for the
+// whole process and nothing in it is allocated. The window thread owns it;
+// a worker writes only the fields named for it, before posting its message.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "app/background.h"
+#include "app/update_hooks.h"
+#include "discovery/stick_record.h"
+#include "sys/sys.h"
+
+namespace app {
+
+struct AppState {
+    HWND hwnd_main;
+    HINSTANCE instance;
+    HFONT font_control;
+    HFONT font_title;
+    HFONT font_body;
+    HFONT font_brand;
+    HWND hwnd_version;  // id 101
+    HWND hwnd_refresh;  // id 102
+    HWND hwnd_stick;    // id 103
+    HWND hwnd_action;   // id 104
+    HWND hwnd_status;   // id 201
+    std::optional<UpdateContext> update;
+    discovery::StickList sticks;  // with stick_count and selected_stick
+    int32_t dpi;
+    COLORREF status_color;
+    bool is_elevated;
+    bool is_busy;
+    bool update_check_running;
+    // Written by the worker threads before they post (the engine's own
+    // inputs, perf_frequency and disk_io_event, are held beside the engine).
+    uint64_t result_text_length;
+    bool update_ready;
+    uint64_t update_length;
+    bool background_rendered;
+    uint32_t background_pixels[BACKGROUND_PIXEL_COUNT];
+};
+
+extern AppState app_state;
+
+// Puts every field back to its start value; the background picture is only
+// marked as not rendered. For tests, which run the window more than once.
+void reset_app_state();
+
+}  // namespace app

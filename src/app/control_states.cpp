@@ -1,0 +1,17 @@
+#include "app/control_states.h"
+
+#include "app/window_texts.h"
+
+namespace app {
+
+bool action_enabled(const ActionInputs& inputs) {
+    return !inputs.is_busy && !inputs.update_check_running &&
+           (!inputs.is_elevated || inputs.stick_chosen);
+}
+
+BusyLook busy_look(bool busy, uint64_t stick_count) {
+    return {!busy, !busy, !busy && stick_count > 0,
+            busy ? TEXT_ACTION_PREPARING : TEXT_ACTION_WRITE};
+}
+
+}  // namespace app

@@ -1,0 +1,79 @@
+#include "app/startup.h"
+
+#include "app/app_state.h"
+#include "app/fonts.h"
+#include "app/geometry.h"
+#include "app/main_window.h"
+#include "app/palette.h"
+#include "app/stick_row.h"
+#include "app/update_hooks.h"
+#include "app/window_controls.h"
+#include "app/window_texts.h"
+#include "discovery/stick_list.h"
+
+namespace app {
+namespace {
+
+void show_first_state() {
+    refresh_stick_list();
+    if (!app_state.is_elevated) {
+        sys::EnableWindow(app_state.hwnd_stick, FALSE);
+        sys::EnableWindow(app_state.hwnd_refresh, FALSE);
+        set_status(STATUS_ADMIN_REQUIRED, COLOR_MUTED);
+    }
+    sys::ShowWindow(app_state.hwnd_main, SW_SHOWNORMAL);
+    (void)sys::SetFocus(app_state.is_elevated ? app_state.hwnd_version : app_state.hwnd_action);
+}
+
+// A window without all of its controls cannot be used: it goes again, and
+// with it everything created so far.
+void abandon_window() {
+    if (app_state.hwnd_main != nullptr)
+        (void)sys::DestroyWindow(app_state.hwnd_main);
+    app_state.hwnd_main = nullptr;
+}
+
+}  // namespace
+
+bool start_window() {
+    (void)sys::SetProcessDPIAware();
+    app_state.dpi = usable_dpi(sys::GetDpiForSystem());
+    app_state.instance = sys::GetModuleHandleW(nullptr);
+    if (app_state.instance == nullptr)
+        return false;
+    app_state.is_elevated = discovery::query_is_elevated();
+    create_fonts();
+    if (!create_main_window()) {
+        delete_fonts();
+        return false;
+    }
+    if (!create_controls()) {
+        abandon_window();
+        delete_fonts();
+        return false;
+    }
+    show_first_state();
+    if (!app_state.is_elevated)
+        start_update_check();
+    return true;
+}
+
+void run_message_loop() {
+    MSG msg{};
+    while (sys::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (sys::IsDialogMessageW(app_state.hwnd_main, &msg))
+            continue;
+        sys::TranslateMessage(&msg);
+        sys::DispatchMessageW(&msg);
+    }
+}
+
+int run_installer() {
+    if (!start_window())
+        return 1;
+    run_message_loop();
+    delete_fonts();
+    return 0;
+}
+
+}  // namespace app

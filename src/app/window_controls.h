@@ -1,0 +1,30 @@
+// The small operations by which the window changes what the user sees.
+#pragma once
+
+#include <cstdint>
+
+#include "sys/sys.h"
+
+namespace app {
+
+// v × dpi / 96 at the window's DPI.
+int32_t scale_px(int32_t v);
+
+// A child of the main window at 96-DPI coordinates, with its font set.
+// Returns null when Windows cannot create it.
+HWND create_control(const WCHAR* class_name, const WCHAR* text, int id, DWORD style, int x, int y,
+                    int width, int height, HFONT font);
+
+// Shows `text` in the status line in `colour` and repaints the whole window:
+// the statics paint no background of their own, so a text change must
+// repaint the picture beneath them.
+void set_status(const WCHAR* text, COLORREF colour);
+
+// Enables the action button exactly when the state allows it. Called after
+// every change of is_busy, update_check_running, is_elevated or the choice.
+void update_action_enabled();
+
+// Enters or leaves the busy state of a running write.
+void set_busy(bool busy);
+
+}  // namespace app

@@ -1,0 +1,56 @@
+#include "app/worker_messages.h"
+
+#include "app/app_state.h"
+#include "app/composed_texts.h"
+#include "app/palette.h"
+#include "app/window_controls.h"
+#include "app/window_texts.h"
+
+namespace app {
+namespace {
+
+void end_update_check() {
+    (void)sys::ReleaseMutex(app_state.update->update_mutex);
+    (void)sys::CloseHandle(app_state.update->update_mutex);
+    app_state.update.reset();
+    app_state.update_check_running = false;
+    update_action_enabled();
+    (void)sys::SetFocus(app_state.hwnd_action);
+}
+
+}  // namespace
+
+void show_progress(WPARAM progress) {
+    const ProgressText status = progress_text(progress);
+    set_status(status.units, COLOR_ACCENT);
+}
+
+void finish_write(LPARAM failure_text) {
+    set_busy(false);
+    if (failure_text == 0) {
+        set_status(STATUS_VERIFIED, COLOR_SUCCESS);
+        return;
+    }
+    set_status(STATUS_FLASH_FAILED, COLOR_WARNING);
+    const FailureDialogText dialog = failure_dialog_text(
+        reinterpret_cast<const char*>(failure_text), app_state.result_text_length);
+    (void)sys::MessageBoxW(app_state.hwnd_main, dialog.units, WINDOW_TITLE, MB_ICONERROR);
+}
+
+void finish_update_check() {
+    if (!app_state.update.has_value())
+        return;
+    if (app_state.update_ready && app_state.update_length != 0) {
+        if (install_update() == InstallOutcome::relaunched)
+            return;
+    }
+    end_update_check();
+    if (app_state.update_ready) {
+        const UpdateAvailableText warning = update_available_text(update_host_name());
+        set_status(warning.units, COLOR_WARNING);
+    } else {
+        set_status(STATUS_ADMIN_REQUIRED, COLOR_MUTED);
+    }
+}
+
+}  // namespace app

@@ -1,0 +1,177 @@
+// Painting: the background picture shown with StretchDIBits, and the
+// owner-drawn buttons, also when GDI refuses a brush, a pen or a selection.
+#include <vector>
+
+#include "app/control_ids.h"
+#include "app/palette.h"
+#include "window_fixture.h"
+
+namespace {
+
+using app::app_state;
+using app_test::WindowTest;
+
+struct StretchRecord {
+    int count = 0;
+    int width = 0;
+    int height = 0;
+    int source_width = 0;
+    int source_height = 0;
+    const void* bits = nullptr;
+    LONG header_height = 0;
+};
+StretchRecord stretch;
+
+int WINAPI record_stretch(HDC dc, int x, int y, int width, int height, int source_x, int source_y,
+                          int source_width, int source_height, const VOID* bits,
+                          const BITMAPINFO* info, UINT usage, DWORD rop) {
+    ++stretch.count;
+    stretch.width = width;
+    stretch.height = height;
+    stretch.source_width = source_width;
+    stretch.source_height = source_height;
+    stretch.bits = bits;
+    stretch.header_height = info->bmiHeader.biHeight;
+    return StretchDIBits(dc, x, y, width, height, source_x, source_y, source_width, source_height,
+                         bits, info, usage, rop);
+}
+
+void repaint() {
+    RedrawWindow(app_state.hwnd_main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+UINT WINAPI dpi_144() {
+    return 144;
+}
+
+TEST_F(WindowTest, PaintsTheBackgroundOnceComputedStretchedToTheWindow) {
+    sys::calls.GetDpiForSystem = dpi_144;
+    start();
+    stretch = {};
+    sys::calls.StretchDIBits = record_stretch;
+    repaint();
+    ASSERT_GE(stretch.count, 1);
+    EXPECT_TRUE(app_state.background_rendered);
+    EXPECT_EQ(stretch.bits, app_state.background_pixels);
+    EXPECT_EQ(stretch.width, 1146);
+    EXPECT_EQ(stretch.height, 702);
+    EXPECT_EQ(stretch.source_width, 764);
+    EXPECT_EQ(stretch.source_height, 468);
+    EXPECT_EQ(stretch.header_height, -468);  // top row first
+    EXPECT_EQ(app_state.background_pixels[0], 0x00121424u);
+    EXPECT_EQ(app_state.background_pixels[21 * 764 + 24], 0x00CDA7DFu);
+}
+
+TEST_F(WindowTest, AFailedBeginPaintSkipsThePaint) {
+    start();
+    machine.fail_call("BeginPaint", ERROR_INVALID_HANDLE, 0);
+    app_state.background_rendered = false;
+    stretch = {};
+    sys::calls.StretchDIBits = record_stretch;
+    repaint();
+    EXPECT_EQ(stretch.count, 0);
+    EXPECT_FALSE(app_state.background_rendered);
+}
+
+std::vector<std::wstring> drawn_texts;
+std::vector<COLORREF> brush_colours;
+std::vector<COLORREF> pen_colours;
+std::vector<int> corners;
+
+int WINAPI record_draw_text(HDC dc, LPCWSTR text, int length, LPRECT rect, UINT format) {
+    drawn_texts.emplace_back(text, static_cast<size_t>(length));
+    EXPECT_EQ(format, static_cast<UINT>(DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS));
+    return DrawTextW(dc, text, length, rect, format);
+}
+
+sys::CallTable faulting;  // the simulated machine's table, which can fail a call
+
+HBRUSH WINAPI record_brush(COLORREF colour) {
+    brush_colours.push_back(colour);
+    return faulting.CreateSolidBrush(colour);
+}
+
+HPEN WINAPI record_pen(int style, int width, COLORREF colour) {
+    pen_colours.push_back(colour);
+    return faulting.CreatePen(style, width, colour);
+}
+
+BOOL WINAPI record_round_rect(HDC dc, int l, int t, int r, int b, int w, int h) {
+    corners.push_back(w);
+    return faulting.RoundRect(dc, l, t, r, b, w, h);
+}
+
+class ButtonTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        if (IsSkipped())
+            return;
+        start();
+        faulting = sys::calls;
+        sys::calls.DrawTextW = record_draw_text;
+        sys::calls.CreateSolidBrush = record_brush;
+        sys::calls.CreatePen = record_pen;
+        sys::calls.RoundRect = record_round_rect;
+        drawn_texts.clear();
+        brush_colours.clear();
+        pen_colours.clear();
+        corners.clear();
+        machine.reset_uses();
+    }
+
+    // Sends WM_DRAWITEM for a button as Windows would.
+    LRESULT draw(HWND button, UINT state) {
+        DRAWITEMSTRUCT item{};
+        item.CtlType = ODT_BUTTON;
+        item.CtlID = static_cast<UINT>(GetDlgCtrlID(button));
+        item.itemAction = ODA_DRAWENTIRE;
+        item.itemState = state;
+        item.hwndItem = button;
+        item.hDC = GetDC(button);
+        GetClientRect(button, &item.rcItem);
+        const LRESULT result = SendMessageW(app_state.hwnd_main, WM_DRAWITEM, item.CtlID,
+                                            reinterpret_cast<LPARAM>(&item));
+        ReleaseDC(button, item.hDC);
+        return result;
+    }
+};
+
+TEST_F(ButtonTest, DrawsTheShapeInTheColoursOfItsStateThenTheText) {
+    EXPECT_EQ(draw(app_state.hwnd_version, ODS_FOCUS), 1);
+    EXPECT_EQ(draw(app_state.hwnd_action, ODS_DISABLED), 1);
+    EXPECT_EQ(draw(app_state.hwnd_refresh, 0), 1);
+    EXPECT_EQ(brush_colours, (std::vector<COLORREF>{0xEF7AA3, 0x41252B, 0x2A1817}));
+    EXPECT_EQ(pen_colours, (std::vector<COLORREF>{app::COLOR_ACCENT, 0x4E3335, 0x4E3335}));
+    EXPECT_EQ(corners, (std::vector<int>{12, 12, 12}));
+    EXPECT_EQ(drawn_texts,
+              (std::vector<std::wstring>{L"Tundra", L"Download and write USB", L"Refresh"}));
+    EXPECT_EQ(machine.uses("DeleteObject"), 6u);  // one brush and one pen each
+}
+
+TEST_F(ButtonTest, WithoutBrushPenOrSelectionTheTextIsStillDrawn) {
+    const struct {
+        const char* call;
+        unsigned nth;
+        unsigned deleted;  // brushes and pens that were made, and must go again
+    } cases[] = {
+        {"CreateSolidBrush", 1, 1},
+        {"CreatePen", 1, 1},
+        {"SelectObject", 1, 2},  // the brush
+        {"SelectObject", 2, 2},  // the pen
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.call << " failing at use " << c.nth);
+        machine.clear_faults();
+        machine.reset_uses();
+        corners.clear();
+        drawn_texts.clear();
+        machine.fail_call(c.call, ERROR_NOT_ENOUGH_MEMORY, c.nth);
+        EXPECT_EQ(draw(app_state.hwnd_refresh, 0), 1);
+        EXPECT_TRUE(corners.empty());
+        EXPECT_EQ(drawn_texts, std::vector<std::wstring>{L"Refresh"});
+        EXPECT_EQ(machine.uses("DeleteObject"), c.deleted);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# The installer's window under Xvfb and Wine, on the simulated machine:
+# it opens at the top-left at 764 × 468, its screenshot matches the
+# background picture outside the controls, its controls carry their texts
+# and states, the Tundra button sets the status line, and the close button
+# ends the process with exit code 0; without administrator rights it offers
+# only "Enable USB access". Screenshots stay in the output folder.
+#
+#   window_gui_test.sh INSTALLER_EXE INSPECTOR_EXE OUTPUT_FOLDER
+#
+# Needs DISPLAY (scripts/test starts Xvfb) and WINEPREFIX; exits 77 (skipped)
+# without a display.
+set -uo pipefail
+installer=$1
+inspector=$2
+out=$3
+
+if [ -z "${DISPLAY:-}" ]; then
+  echo "skipped: no X display (scripts/test starts Xvfb)"
+  exit 77
+fi
+export WINEDEBUG=-all
+mkdir -p "$out"
+rm -f "$out"/*.png
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# Unmanaged windows: no 2-second stall on hide or destroy, and keyboard focus
+# that does not follow the pointer. The Windows fonts make the text readable.
+prepare_prefix() {
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  mkdir -p "$fonts"
+  cp -n /usr/share/wine/fonts/*.ttf "$fonts"/ 2>/dev/null || true
+}
+
+# Polls `command` every 0.1 s for up to `seconds` until it succeeds.
+wait_until() {
+  local seconds=$1
+  shift
+  local tries=$((seconds * 10))
+  for ((i = 0; i < tries; i++)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+window_id() { xdotool search --onlyvisible --name '^Tundra USB Installer$' | head -n1; }
+has_window() { [ -n "$(window_id)" ]; }
+inspect() { wine "$inspector" controls | tr -d '\r'; }
+shows_line() { inspect | grep -Fxq -- "$1"; }
+process_ended() { ! kill -0 "$1" 2>/dev/null; }
+
+expect_lines() {
+  local seen
+  seen=$(inspect)
+  for line in "$@"; do
+    grep -Fxq -- "$line" <<<"$seen" || fail "missing '$line'"
+  done
+}
+
+# Starts the installer on the machine described by $1; sets $pid and $wid.
+start_installer() {
+  local description="$out/$2.machine"
+  printf '%s\n' "$1" >"$description"
+  TUNDRA_SIM_DESCRIPTION=$(winepath -w "$description" 2>/dev/null) wine "$installer" &
+  pid=$!
+  if ! wait_until 30 has_window; then
+    fail "$2: no window appeared"
+    kill "$pid" 2>/dev/null
+    return 1
+  fi
+  wid=$(window_id)
+  wait_until 10 shows_line "control 201 1 $3" || fail "$2: status never read '$3'"
+}
+
+# Clicks the close button and expects the process to end with exit code 0.
+close_installer() {
+  xdotool mousemove --window "$wid" 734 21 click 1
+  if ! wait_until 20 process_ended "$pid"; then
+    fail "$1: still running after the close button"
+    kill "$pid" 2>/dev/null
+  fi
+  wait "$pid"
+  local code=$?
+  [ "$code" -eq 0 ] || fail "$1: exit code $code after the close button"
+}
+
+screenshot() { import -window root -crop 800x500+0+0 "$out/$1.png"; }
+
+# Points of the picture that no control covers: header, logo mark, the two
+# separator lines, the card with its border and star, the open background.
+PIXEL_POINTS=(0 0 5 30 24 21 100 43 300 365 17 200 126 189 60 120 150 250 250 140 600 450
+  750 300 10 460)
+
+compare_pixels() {
+  local shot="$out/$1.png" format="" i
+  for ((i = 0; i < ${#PIXEL_POINTS[@]}; i += 2)); do
+    format+="%[hex:p{${PIXEL_POINTS[i]},${PIXEL_POINTS[i + 1]}}]\n"
+  done
+  local seen expected
+  seen=$(convert "$shot" -format "$format" info: | cut -c1-6)
+  expected=$(wine "$inspector" expected-pixels "${PIXEL_POINTS[@]}" | tr -d '\r')
+  if [ "$seen" != "$expected" ]; then
+    fail "$1: screenshot pixels differ from the picture"
+    paste <(printf '%s %s\n' "${PIXEL_POINTS[@]}") <(echo "$seen") <(echo "$expected")
+  fi
+}
+
+prepare_prefix
+
+echo "== elevated, one stick"
+if start_installer $'elevated yes\nsystem-disk 0\nstick 1 Tundra Flash SN0001 16000000000' \
+  elevated "Writing will erase the selected USB stick."; then
+  expect_lines "window 0 0 764 468" \
+    "control 0 1 rx4s" \
+    "control 202 1 Tundra USB Installer  ·  v5" \
+    "control 105 1 −" \
+    "control 106 1 ×" \
+    "control 0 1 Tundra" \
+    "control 203 1 Boot from USB" \
+    "control 202 1 Start Tundra from a USB stick." \
+    "control 0 1 Create a bootable USB" \
+    "control 202 1 Choose a version and the USB stick to write it to." \
+    "control 0 1 Version" \
+    "control 101 1 Tundra" \
+    "control 107 0 Meridian  ·  Coming soon" \
+    "control 0 1 USB stick" \
+    "control 103 1 Select a USB stick  ⌄" \
+    "control 102 1 Refresh" \
+    "control 202 1 Writing erases the selected USB stick. Back it up first." \
+    "control 104 0 Download and write USB"
+  [ "$(inspect | grep -c '^control ')" -eq 18 ] || fail "elevated: not 18 controls"
+  screenshot elevated-start
+  compare_pixels elevated-start
+  xdotool mousemove --window "$wid" 358 188 click 1
+  wait_until 10 shows_line \
+    "control 201 1 Tundra selected. The latest public release downloads automatically." ||
+    fail "elevated: the Tundra button did not set the status line"
+  screenshot elevated-tundra-selected
+  close_installer elevated
+fi
+
+echo "== not elevated"
+if start_installer $'elevated no\nsystem-disk 0\nstick 1 Tundra Flash SN0001 16000000000' \
+  not-elevated "Windows administrator access is required to write a USB stick."; then
+  expect_lines "window 0 0 764 468" \
+    "control 104 1 Enable USB access" \
+    "control 103 0 No USB stick selected" \
+    "control 102 0 Refresh" \
+    "control 101 1 Tundra"
+  screenshot not-elevated-start
+  compare_pixels not-elevated-start
+  close_installer not-elevated
+fi
+
+echo "screenshots: $out"
+ls "$out"/*.png 2>/dev/null
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all window checks passed"

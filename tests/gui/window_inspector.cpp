@@ -1,0 +1,72 @@
+// A test-only tool that reads the running installer's window from outside,
+// as a user's assistive tool would: its place and size, and each control's
+// id, enabled state and text. It also prints the background picture's
+// expected pixels, so that a screenshot can be compared with them.
+//
+//   window_inspector controls
+//     window LEFT TOP WIDTH HEIGHT
+//     control ID ENABLED TEXT        (one line per control, in tab order)
+//   window_inspector expected-pixels X Y [X Y ...]
+//     RRGGBB                          (one line per point)
+//
+// Exit code 3: no installer window.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/background.h"
+
+namespace {
+
+void print_utf8(const wchar_t* text) {
+    char bytes[2048];
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
+    if (length > 1)
+        fwrite(bytes, 1, static_cast<size_t>(length - 1), stdout);
+}
+
+int print_controls() {
+    HWND main = FindWindowW(L"TundraUsbInstaller", L"Tundra USB Installer");
+    if (main == nullptr)
+        return 3;
+    RECT rect{};
+    GetWindowRect(main, &rect);
+    printf("window %ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left,
+           rect.bottom - rect.top);
+    for (HWND child = GetWindow(main, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t text[512] = {};
+        GetWindowTextW(child, text, 512);
+        printf("control %d %d ", GetDlgCtrlID(child), IsWindowEnabled(child) ? 1 : 0);
+        print_utf8(text);
+        printf("\n");
+    }
+    return 0;
+}
+
+int print_expected_pixels(int count, char** coordinates) {
+    for (int i = 0; i + 1 < count; i += 2) {
+        const int x = atoi(coordinates[i]);
+        const int y = atoi(coordinates[i + 1]);
+        printf("%06X\n", static_cast<unsigned>(app::background_pixel(x, y)));
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    _setmode(_fileno(stdout), _O_BINARY);  // plain "\n" line ends for the test script
+    if (argc >= 2 && strcmp(argv[1], "controls") == 0)
+        return print_controls();
+    if (argc >= 2 && strcmp(argv[1], "expected-pixels") == 0) {
+        return print_expected_pixels(argc - 2, argv + 2);
+    }
+    fprintf(stderr, "usage: window_inspector controls | expected-pixels X Y ...\n");
+    return 1;
+}
