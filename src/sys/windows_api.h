@@ -6,6 +6,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <winioctl.h>
+#include <winhttp.h>
 // A UTF-16 string literal of the platform's WCHAR type.
 #define U16(text) L##text
 #else
