@@ -1,0 +1,28 @@
+// Key files of the release tool. A secret key file holds the 32-byte
+// Ed25519 seed as 64 hexadecimal digits and a line feed, readable by its
+// owner only; the public key is derived from it whenever it is needed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tool {
+
+struct KeyPair {
+    uint8_t public_key[32];
+    uint8_t secret_key[64];  // libsodium's form: seed and public key
+};
+
+// Makes a new key pair and writes its seed to a new file (never over an
+// existing one) with owner-only permissions.
+bool create_key_file(const std::string& path, KeyPair& keys, std::string& error);
+
+bool read_key_file(const std::string& path, KeyPair& keys, std::string& error);
+
+// A public key given as 64 hexadecimal digits, either case.
+bool parse_public_key(const std::string& hex, uint8_t (&key)[32], std::string& error);
+
+// The public key as the C++ constant that a product build compiles in.
+std::string public_key_constant(const uint8_t (&key)[32]);
+
+}  // namespace tool
