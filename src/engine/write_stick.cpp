@@ -51,6 +51,13 @@ Result open_image(const WriteOptions& options, RunHoldings& held, uint64_t& imag
     return Result::Success;
 }
 
+// The whole target: reads on a disk are widened to its sectors; the region
+// is marked overlapped even for a target file opened without it, since
+// Windows then completes each read inside ReadFile.
+DiskRegion stick_region(const TargetDisk& target) {
+    return {target.handle, 0, target.size, target.is_disk ? target.bytes_per_sector : 1u, true};
+}
+
 // A table that cannot be read counts as empty for planning.
 void read_table_for_planning(const DiskRegion& region, formats::GptTable& table) {
     if (formats::read_gpt(region, table) != Result::Success) table.count = 0;
@@ -72,8 +79,7 @@ Result plan_run(const WriteOptions& options, RunHoldings& held, uint64_t image_s
                 WritePlan& plan) {
     const TargetDisk& target = held.target;
     const DiskRegion image{held.image, 0, image_size, 1, false};
-    const DiskRegion stick{target.handle, 0, target.size,
-                           target.is_disk ? target.bytes_per_sector : 1u, true};
+    const DiskRegion stick = stick_region(target);
     read_table_for_planning(stick, stick_table);
     if (apply_keep_guid_rule(stick_table, options) != Result::Success) return Result::Failed;
     if (apply_boot_checks(image, stick, options) != Result::Success) return Result::Failed;
@@ -96,8 +102,7 @@ Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
         return Result::Failed;
     }
     if (!options.logs_dir.is_none()) return not_built("copy the stick's logs");
-    const DiskRegion stick{target.handle, 0, target.size,
-                           target.is_disk ? target.bytes_per_sector : 1u, true};
+    const DiskRegion stick = stick_region(target);
     if (!options.has_expected_stick && stick_has_saved_wifi(stick)) {
         return not_built("carry the stick's saved Wi-Fi networks over");
     }
@@ -134,8 +139,7 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
         (void)sys::DeviceIoControl(target.handle, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr,
                                    0, &returned, nullptr);
     }
-    const DiskRegion stick{target.handle, 0, target.size,
-                           target.is_disk ? target.bytes_per_sector : 1u, true};
+    const DiskRegion stick = stick_region(target);
     if (formats::list_partitions(stick) != Result::Success) return Result::Failed;
     report_closing_line(plan.kind, start_count);
     return Result::Success;
