@@ -118,6 +118,18 @@ ProbeResult probe_disk(uint32_t disk_number) {
     return record;
 }
 
+uint64_t extents_disk_mask(const uint8_t* extents, uint32_t returned) {
+    const uint32_t count = returned >= 4 ? load_u32(extents) : 0;
+    const uint32_t whole_entries =
+        returned >= EXTENTS_FIRST_AT ? (returned - EXTENTS_FIRST_AT) / EXTENT_BYTES : 0;
+    uint64_t mask = 0;
+    for (uint32_t i = 0; i < count && i < whole_entries; ++i) {
+        const uint32_t disk = load_u32(extents + EXTENTS_FIRST_AT + i * EXTENT_BYTES);
+        if (disk < 64) mask |= uint64_t{1} << disk;
+    }
+    return mask;
+}
+
 uint64_t system_disk_mask() {
     WCHAR directory[MAX_PATH];
     const UINT length = sys::GetWindowsDirectoryW(directory, MAX_PATH);
@@ -133,14 +145,7 @@ uint64_t system_disk_mask() {
     uint64_t mask = 0;
     if (sys::DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, extents,
                              sizeof extents, &returned, nullptr)) {
-        if (returned > sizeof extents) returned = sizeof extents;
-        const uint32_t count = returned >= 4 ? load_u32(extents) : 0;
-        const uint32_t whole_entries =
-            returned >= EXTENTS_FIRST_AT ? (returned - EXTENTS_FIRST_AT) / EXTENT_BYTES : 0;
-        for (uint32_t i = 0; i < count && i < whole_entries; ++i) {
-            const uint32_t disk = load_u32(extents + EXTENTS_FIRST_AT + i * EXTENT_BYTES);
-            if (disk < 64) mask |= uint64_t{1} << disk;
-        }
+        mask = extents_disk_mask(extents, returned < sizeof extents ? returned : sizeof extents);
     }
     (void)sys::CloseHandle(volume);
     return mask;

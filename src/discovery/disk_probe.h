@@ -35,4 +35,8 @@ uint64_t read_descriptor_text(const uint8_t* descriptor, uint32_t limit, uint32_
 // that cannot be told.
 uint64_t system_disk_mask();
 
+// Bit n set for every disk n (below 64) named by a whole DISK_EXTENT entry of
+// an IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS answer of `returned` bytes.
+uint64_t extents_disk_mask(const uint8_t* extents, uint32_t returned);
+
 }  // namespace discovery

@@ -1,35 +1,24 @@
 #include "engine/volume_lock.h"
 
-#include <cstring>
-
+#include "discovery/disk_probe.h"
 #include "engine/engine_workspace.h"
 #include "engine/path_text.h"
 
 namespace engine {
 namespace {
 
-constexpr uint32_t EXTENTS_BYTES = 1024;
-
 // A volume lies on the disk when one of its extents, read whole from the
 // answer, names the disk.
 bool lies_on_disk(HANDLE volume, uint32_t disk_number) {
-    alignas(8) uint8_t extents[EXTENTS_BYTES];
+    alignas(8) uint8_t extents[discovery::EXTENTS_BUFFER_BYTES];
     DWORD returned = 0;
-    if (!sys::DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, extents,
-                              sizeof extents, &returned, nullptr) ||
-        returned < 4) {
+    if (disk_number >= 64 ||
+        !sys::DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, extents,
+                              sizeof extents, &returned, nullptr)) {
         return false;
     }
-    if (returned > sizeof extents) returned = sizeof extents;
-    uint32_t count;
-    memcpy(&count, extents, 4);
-    const uint32_t whole = returned >= 8 ? (returned - 8) / 24 : 0;
-    for (uint32_t i = 0; i < count && i < whole; ++i) {
-        uint32_t disk;
-        memcpy(&disk, extents + 8 + i * 24, 4);
-        if (disk < 64 && disk == disk_number) return true;
-    }
-    return false;
+    const uint32_t held = returned < sizeof extents ? returned : sizeof extents;
+    return (discovery::extents_disk_mask(extents, held) >> disk_number & 1) != 0;
 }
 
 bool control(HANDLE volume, DWORD code) {
