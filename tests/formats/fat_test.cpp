@@ -11,15 +11,28 @@ namespace {
 using fixtures::FatImage;
 using fixtures::FatSpec;
 
+// A bare FAT volume (no partition table) served as a drive, its boot
+// sector parsed with an empty FAT window cache.
+struct OpenVolume {
+    OpenVolume(sim::Machine& machine, const fixtures::Bytes& bytes, uint32_t drive)
+        : disk(machine, bytes, drive) {
+        formats::forget_fat_window();
+        parsed = formats::parse_boot_sector(disk.region(), volume);
+    }
+    fixtures::SimDisk disk;
+    formats::FatVolume volume;
+    engine::Result parsed;
+};
+
 class FatTest : public ::testing::Test {
 protected:
     void TearDown() override { EXPECT_EQ(machine.open_handle_count(), 0u); }
 
     // Parses the boot sector of a bare volume (no partition table).
     engine::Result parse(const fixtures::Bytes& bytes, formats::FatVolume& volume) {
-        fixtures::SimDisk disk(machine, bytes, next_drive_++);
-        formats::forget_fat_window();
-        return formats::parse_boot_sector(disk.region(), volume);
+        OpenVolume opened(machine, bytes, next_drive_++);
+        volume = opened.volume;
+        return opened.parsed;
     }
 
     sim::Machine machine;
@@ -120,10 +133,9 @@ TEST_F(FatTest, BrokenChainsNameBothClusters) {
     } cases[] = {{0xFFF7, "65527"}, {0, "0"}, {1, "1"}, {5002, "5002"}};
     for (const auto& c : cases) {
         image.set_fat(first, c.fat_value);
-        fixtures::SimDisk disk(machine, image.bytes, next_drive_++);
-        formats::FatVolume volume;
-        formats::forget_fat_window();
-        ASSERT_EQ(formats::parse_boot_sector(disk.region(), volume), engine::Result::Success);
+        OpenVolume opened(machine, image.bytes, next_drive_++);
+        ASSERT_EQ(opened.parsed, engine::Result::Success);
+        formats::FatVolume& volume = opened.volume;
         std::optional<uint32_t> next;
         EXPECT_EQ(formats::next_cluster(volume, first, next), engine::Result::Failed);
         EXPECT_EQ(fixtures::failure_text(),
@@ -139,10 +151,9 @@ TEST_F(FatTest, ChainsEndAtEachTypesMark) {
         spec.cluster_count = type == 12 ? 1000 : type == 16 ? 5000 : 65525;
         FatImage image(spec);
         const uint32_t first = image.add_file(0, "A.BIN", 1536);  // three 512-byte clusters
-        fixtures::SimDisk disk(machine, image.bytes, next_drive_++);
-        formats::FatVolume volume;
-        formats::forget_fat_window();
-        ASSERT_EQ(formats::parse_boot_sector(disk.region(), volume), engine::Result::Success);
+        OpenVolume opened(machine, image.bytes, next_drive_++);
+        ASSERT_EQ(opened.parsed, engine::Result::Success);
+        formats::FatVolume& volume = opened.volume;
         std::optional<uint32_t> next = first;
         uint32_t length = 0;
         while (next.has_value()) {
@@ -163,10 +174,9 @@ TEST_F(FatTest, Fat12EntryAcrossAWindowIsReadDirectly) {
     ASSERT_EQ(image.fat_entry_offset(341), 65535u);
     for (uint32_t c = 339; c < 343; ++c) image.set_fat(c, c + 1);
     image.set_fat(343, 0xFFF);
-    fixtures::SimDisk disk(machine, image.bytes);
-    formats::FatVolume volume;
-    formats::forget_fat_window();
-    ASSERT_EQ(formats::parse_boot_sector(disk.region(), volume), engine::Result::Success);
+    OpenVolume opened(machine, image.bytes, next_drive_++);
+    ASSERT_EQ(opened.parsed, engine::Result::Success);
+    formats::FatVolume& volume = opened.volume;
     machine.reset_uses();
     std::optional<uint32_t> next = 339;
     for (uint32_t expected = 340; expected <= 343; ++expected) {
@@ -185,10 +195,9 @@ TEST_F(FatTest, FatEntryPastThePartitionEndFails) {
     spec.type = 16;
     spec.cluster_count = 5000;
     FatImage image(spec);
-    fixtures::SimDisk disk(machine, image.bytes);
-    formats::FatVolume volume;
-    formats::forget_fat_window();
-    ASSERT_EQ(formats::parse_boot_sector(disk.region(), volume), engine::Result::Success);
+    OpenVolume opened(machine, image.bytes, next_drive_++);
+    ASSERT_EQ(opened.parsed, engine::Result::Success);
+    formats::FatVolume& volume = opened.volume;
     volume.partition.end = volume.fat_offset + 100;  // the FAT claims more than there is
     std::optional<uint32_t> next;
     EXPECT_EQ(formats::next_cluster(volume, 60, next), engine::Result::Failed);
@@ -206,10 +215,9 @@ TEST_F(FatTest, LoopingDirectoryStopsAfter65537Clusters) {
     // Fill the cluster with deleted entries so that the scan never stops.
     const uint64_t at = image.cluster_offset(looping);
     for (uint32_t e = 0; e < 16; ++e) image.bytes[at + e * 32] = 0xE5;
-    fixtures::SimDisk disk(machine, image.bytes);
-    formats::FatVolume volume;
-    formats::forget_fat_window();
-    ASSERT_EQ(formats::parse_boot_sector(disk.region(), volume), engine::Result::Success);
+    OpenVolume opened(machine, image.bytes, next_drive_++);
+    ASSERT_EQ(opened.parsed, engine::Result::Success);
+    formats::FatVolume& volume = opened.volume;
     machine.reset_uses();
     formats::DirItem items[4];
     uint32_t count = 0;
@@ -239,10 +247,9 @@ TEST_F(FatTest, ListingSkipsWhatIsNotAFileOrDirectory) {
     image.add_directory(0, "EFI");
     raw("\0FTER    TXT", 0x00, 0x20);  // the end of the directory
     image.add_file(0, "AFTER.TXT", 10);
-    fixtures::SimDisk disk(machine, image.bytes);
-    formats::FatVolume volume;
-    formats::forget_fat_window();
-    ASSERT_EQ(formats::parse_boot_sector(disk.region(), volume), engine::Result::Success);
+    OpenVolume opened(machine, image.bytes, next_drive_++);
+    ASSERT_EQ(opened.parsed, engine::Result::Success);
+    formats::FatVolume& volume = opened.volume;
     formats::DirItem items[16];
     uint32_t count = 0;
     ASSERT_EQ(formats::list_directory(volume, formats::root_directory(volume), items, 16, count),
@@ -264,10 +271,9 @@ TEST_F(FatTest, FindingTundraFiles) {
     image.add_entry(tundra, "WIFI    KEY", 0x20, 0, 0);   // empty: not found
     image.add_file(tundra, "WIFI.KEY", 100);              // a later one is not looked at
     image.add_directory(tundra, "ROOT.TAR");              // a directory is not a file
-    fixtures::SimDisk disk(machine, image.bytes);
-    formats::FatVolume volume;
-    formats::forget_fat_window();
-    ASSERT_EQ(formats::parse_boot_sector(disk.region(), volume), engine::Result::Success);
+    OpenVolume opened(machine, image.bytes, next_drive_++);
+    ASSERT_EQ(opened.parsed, engine::Result::Success);
+    formats::FatVolume& volume = opened.volume;
     const struct {
         const char* name;
         bool found;
@@ -296,10 +302,9 @@ TEST_F(FatTest, TundraAfter256RootEntriesIsNotFound) {
     }
     const uint32_t tundra = image.add_directory(0, "TUNDRA");
     image.add_file(tundra, "KERNEL.ELF", 10);
-    fixtures::SimDisk disk(machine, image.bytes);
-    formats::FatVolume volume;
-    formats::forget_fat_window();
-    ASSERT_EQ(formats::parse_boot_sector(disk.region(), volume), engine::Result::Success);
+    OpenVolume opened(machine, image.bytes, next_drive_++);
+    ASSERT_EQ(opened.parsed, engine::Result::Success);
+    formats::FatVolume& volume = opened.volume;
     formats::DirItem items[256];
     uint32_t count = 0;
     ASSERT_EQ(formats::list_directory(volume, formats::root_directory(volume), items, 256, count),
@@ -323,10 +328,9 @@ TEST_F(FatTest, DirectoriesThatStartNowhereFail) {
         spec.cluster_count = c.type == 16 ? 5000 : 65525;
         FatImage image(spec);
         image.add_entry(0, "TUNDRA     ", 0x10, c.first_cluster, 0);
-        fixtures::SimDisk disk(machine, image.bytes, next_drive_++);
-        formats::FatVolume volume;
-        formats::forget_fat_window();
-        ASSERT_EQ(formats::parse_boot_sector(disk.region(), volume), engine::Result::Success);
+        OpenVolume opened(machine, image.bytes, next_drive_++);
+        ASSERT_EQ(opened.parsed, engine::Result::Success);
+        formats::FatVolume& volume = opened.volume;
         formats::DirItem item;
         bool found = false;
         EXPECT_EQ(formats::find_tundra_file(volume, "KERNEL  ELF", item, found),
