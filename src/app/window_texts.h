@@ -24,6 +24,11 @@ inline constexpr const WCHAR* STATUS_STICKS_FOUND =
 inline constexpr const WCHAR* STATUS_NO_STICKS = U16("Plug in a USB stick and select Refresh.");
 inline constexpr const WCHAR* STATUS_TUNDRA_SELECTED =
     U16("Tundra selected. The latest public release downloads automatically.");
+inline constexpr const WCHAR* STATUS_ACCESS_DECLINED =
+    U16("USB access was declined. You can try again.");
+inline constexpr const WCHAR* STATUS_FINDING_RELEASE = U16("Finding the latest Tundra release…");
+inline constexpr const WCHAR* STATUS_WRITE_NOT_STARTED =
+    U16("Windows could not start the write. Try again.");
 inline constexpr const WCHAR* STATUS_WRITING = U16("Writing and verifying the USB stick…");
 inline constexpr const WCHAR* STATUS_VERIFIED = U16("Verified. Eject the stick and boot Tundra.");
 inline constexpr const WCHAR* STATUS_FLASH_FAILED =

@@ -174,10 +174,18 @@ HttpStream http_open_get(ByteText host, ByteText path, DWORD receive_timeout_ms)
            bound_response_wait(s.request, receive_timeout_ms) && send_and_check_status(s.request);
     if (s.ok)
         return s;
-    sys::WinHttpCloseHandle(s.request);
-    sys::WinHttpCloseHandle(s.connection);
-    sys::WinHttpCloseHandle(s.session);
+    close_http_stream(s);
     return {};
+}
+
+void close_http_stream(HttpStream& stream) {
+    if (stream.request != nullptr)
+        sys::WinHttpCloseHandle(stream.request);
+    if (stream.connection != nullptr)
+        sys::WinHttpCloseHandle(stream.connection);
+    if (stream.session != nullptr)
+        sys::WinHttpCloseHandle(stream.session);
+    stream = {};
 }
 
 }  // namespace release

@@ -50,4 +50,7 @@ FetchResult http_get_to_buffer(HINTERNET connection, LPCWSTR path, uint8_t* buff
 // at most 253 and 1023 bytes), sends the GET and checks for status 200.
 HttpStream http_open_get(ByteText host, ByteText path, DWORD receive_timeout_ms);
 
+// Closes request, connection and session of an open stream, in that order.
+void close_http_stream(HttpStream& stream);
+
 }  // namespace release

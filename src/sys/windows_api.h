@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <winioctl.h>
 #include <dwmapi.h>
+#include <shellapi.h>
 #include <winhttp.h>
 // A UTF-16 string literal of the platform's WCHAR type.
 #define U16(text) L##text

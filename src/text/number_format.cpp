@@ -40,7 +40,8 @@ struct WideUnsigned {
     }
     bool is_zero() const {
         for (uint32_t l : limb) {
-            if (l != 0) return false;
+            if (l != 0)
+                return false;
         }
         return true;
     }
@@ -78,7 +79,8 @@ WideUnsigned scaled_integer(double value, unsigned digits) {
         quotient = product >> shift;
         const unsigned __int128 remainder = product - (quotient << shift);
         const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-        if (remainder >= half) ++quotient;
+        if (remainder >= half)
+            ++quotient;
     }
     result.limb[0] = static_cast<uint32_t>(quotient);
     result.limb[1] = static_cast<uint32_t>(quotient >> 32);
@@ -89,6 +91,18 @@ WideUnsigned scaled_integer(double value, unsigned digits) {
 
 }  // namespace
 
+void put_piece(TextWriter& out, LowerHex hex) {
+    char digits[16];
+    size_t count = 0;
+    uint64_t value = hex.value;
+    do {
+        digits[count++] = "0123456789abcdef"[value & 15];
+        value >>= 4;
+    } while (value != 0);
+    while (count > 0)
+        out.put_char(digits[--count]);
+}
+
 void put_decimal(TextWriter& out, uint64_t value) {
     char digits[20];
     size_t count = 0;
@@ -96,17 +110,21 @@ void put_decimal(TextWriter& out, uint64_t value) {
         digits[count++] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    while (count > 0) out.put_char(digits[--count]);
+    while (count > 0)
+        out.put_char(digits[--count]);
 }
 
 void put_fixed(TextWriter& out, double value, unsigned digits) {
-    if (digits > 3) digits = 3;
-    if (std::isnan(value)) return out.put("nan");
+    if (digits > 3)
+        digits = 3;
+    if (std::isnan(value))
+        return out.put("nan");
     if (std::signbit(value) && value != 0.0) {
         out.put_char('-');
         value = -value;
     }
-    if (std::isinf(value)) return out.put("inf");
+    if (std::isinf(value))
+        return out.put("inf");
     WideUnsigned scaled = value == 0.0 ? WideUnsigned{} : scaled_integer(value, digits);
     // A double below 2^1024 times 1000 has at most 312 decimal digits.
     char reversed[320];
@@ -114,31 +132,50 @@ void put_fixed(TextWriter& out, double value, unsigned digits) {
     do {
         reversed[count++] = static_cast<char>('0' + scaled.divide(10));
     } while (!scaled.is_zero());
-    while (count <= digits) reversed[count++] = '0';  // at least one digit before the point
-    while (count > digits) out.put_char(reversed[--count]);
-    if (digits == 0) return;
+    while (count <= digits)
+        reversed[count++] = '0';  // at least one digit before the point
+    while (count > digits)
+        out.put_char(reversed[--count]);
+    if (digits == 0)
+        return;
     out.put_char('.');
-    while (count > 0) out.put_char(reversed[--count]);
+    while (count > 0)
+        out.put_char(reversed[--count]);
 }
 
-double mib_value(uint64_t bytes) { return static_cast<double>(bytes) / 1048576.0; }
+double mib_value(uint64_t bytes) {
+    return static_cast<double>(bytes) / 1048576.0;
+}
 
-double gb_value(uint64_t bytes) { return static_cast<double>(bytes) / 1e9; }
+double gb_value(uint64_t bytes) {
+    return static_cast<double>(bytes) / 1e9;
+}
 
 double seconds_between(int64_t start_count, int64_t end_count, int64_t frequency) {
-    if (frequency <= 0) return 0.0;
+    if (frequency <= 0)
+        return 0.0;
     return static_cast<double>(end_count - start_count) / static_cast<double>(frequency);
 }
 
-void put_piece(TextWriter& out, const char* zero_terminated) { out.put(zero_terminated); }
+void put_piece(TextWriter& out, const char* zero_terminated) {
+    out.put(zero_terminated);
+}
 
-void put_piece(TextWriter& out, ByteText bytes) { out.put(bytes); }
+void put_piece(TextWriter& out, ByteText bytes) {
+    out.put(bytes);
+}
 
-void put_piece(TextWriter& out, Mib value) { put_fixed(out, mib_value(value.bytes), value.digits); }
+void put_piece(TextWriter& out, Mib value) {
+    put_fixed(out, mib_value(value.bytes), value.digits);
+}
 
-void put_piece(TextWriter& out, Gb value) { put_fixed(out, gb_value(value.bytes), 1); }
+void put_piece(TextWriter& out, Gb value) {
+    put_fixed(out, gb_value(value.bytes), 1);
+}
 
-void put_piece(TextWriter& out, Seconds value) { put_fixed(out, value.value, 1); }
+void put_piece(TextWriter& out, Seconds value) {
+    put_fixed(out, value.value, 1);
+}
 
 void put_piece(TextWriter& out, MbPerSecond value) {
     // "not above 0" also catches NaN, which compares false with everything.
@@ -160,7 +197,8 @@ void put_piece(TextWriter& out, GuidText value) {
     static const int ORDER[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
     static const char HEX[] = "0123456789abcdef";
     for (int i = 0; i < 16; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) out.put_char('-');
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            out.put_char('-');
         const uint8_t byte = value.stored[ORDER[i]];
         out.put_char(HEX[byte >> 4]);
         out.put_char(HEX[byte & 15]);

@@ -36,6 +36,10 @@ struct MbPerSecond {
 struct Sha256Hex {
     const uint8_t* digest;  // 32 bytes
 };
+// Lower-case hexadecimal without leading zeros, as in temporary file names.
+struct LowerHex {
+    uint64_t value;
+};
 struct GuidText {
     const uint8_t* stored;  // 16 bytes in GPT byte order
 };
@@ -54,6 +58,7 @@ void put_piece(TextWriter& out, Seconds value);
 void put_piece(TextWriter& out, MbPerSecond value);
 void put_piece(TextWriter& out, Sha256Hex value);
 void put_piece(TextWriter& out, GuidText value);
+void put_piece(TextWriter& out, LowerHex value);
 template <std::unsigned_integral T>
 void put_piece(TextWriter& out, T value) {
     put_decimal(out, value);
