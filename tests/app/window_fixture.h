@@ -26,6 +26,8 @@ struct MessageBoxRecord {
 };
 
 inline MessageBoxRecord message_boxes;
+// What the recorded message boxes answer, as if the user had clicked it.
+inline int message_box_answer = IDOK;
 
 inline int WINAPI record_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     ++message_boxes.count;
@@ -33,7 +35,7 @@ inline int WINAPI record_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, 
     message_boxes.text = text;
     message_boxes.caption = caption;
     message_boxes.type = type;
-    return IDOK;
+    return message_box_answer;
 }
 
 // Windows of other test processes share the desktop: a test looks only at
@@ -96,6 +98,7 @@ class WindowTest : public testing::Test {
             GTEST_SKIP() << "needs an X display (Xvfb)";
         app::reset_app_state();
         message_boxes = {};
+        message_box_answer = IDOK;
         sys::calls.MessageBoxW = record_message_box;
         focus_given = nullptr;
         sys::calls.SetFocus = record_focus;
