@@ -1,12 +1,16 @@
 // The installer as a test build: the same window and start-up, on the
 // simulated machine described by the file that TUNDRA_SIM_DESCRIPTION names
-// (only this build reads it). Exit code 2 means the description could not
-// be read.
+// (only this build reads it). Two more variables serve the GUI tests:
+// TUNDRA_SIM_LOG names a file where the stick menu's items and the message
+// boxes are written down, and TUNDRA_SIM_RUNAS (accepted or declined)
+// answers the elevated relaunch without starting anything.
+// Exit code 2 means the description or a variable could not be used.
 #include <cstdlib>
 #include <string>
 
 #include "app/startup.h"
 #include "sim/sim_description.h"
+#include "ui_log.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     static sim::Machine machine;
@@ -16,5 +20,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         OutputDebugStringA(error.c_str());
         return 2;
     }
+    const char* log = std::getenv("TUNDRA_SIM_LOG");
+    if (log != nullptr && !gui_test::install_ui_log(log))
+        return 2;
+    const char* runas = std::getenv("TUNDRA_SIM_RUNAS");
+    if (runas != nullptr && !gui_test::install_runas_answer(runas))
+        return 2;
     return app::run_installer();
 }

@@ -1,0 +1,165 @@
+# Drives the installer's test build through its window as a user would:
+# clicks with xdotool, keys for the stick menu and the message boxes, and
+# reads what happened from the window (the inspector) and from the build's
+# UI log (stick menu items, message boxes, every status text). Sourced by
+# the GUI tests and by scripts/demo.
+#
+# The sourcing script sets, before calling anything here:
+#   ROAD_INSTALLER  the test build, tundra-usb-installer-sim.exe
+#   ROAD_INSPECTOR  window_inspector.exe
+#   ROAD_OUT        a folder for machine descriptions, logs and screenshots
+# and has WINEPREFIX and DISPLAY in its environment.
+
+# Where each button is, in the window's 96-DPI client coordinates (centres).
+declare -A ROAD_BUTTON=(
+  [version]="358 188" [refresh]="675 280" [stick]="429 280" [action]="370 406"
+  [minimize]="694 21" [close]="734 21"
+)
+
+road_pid=""
+road_wid=""
+road_log=""
+road_statuses_seen=0
+
+# Polls `command` every 0.1 s for up to `seconds` until it succeeds.
+road_wait_until() {
+  local seconds=$1
+  shift
+  local tries=$((seconds * 10)) i
+  for ((i = 0; i < tries; i++)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Unmanaged windows: no 2-second stall on hide or destroy, and keyboard focus
+# that does not follow the pointer. The Windows fonts make the text readable.
+road_prepare_prefix() {
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  mkdir -p "$fonts"
+  cp -n /usr/share/wine/fonts/*.ttf "$fonts"/ 2>/dev/null || true
+}
+
+road_inspect() { wine "$ROAD_INSPECTOR" controls | tr -d '\r'; }
+road_shows_line() { road_inspect | grep -Fxq -- "$1"; }
+road_ended() { ! kill -0 "$road_pid" 2>/dev/null; }
+road_visible_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1; }
+road_has_main_window() { [ -n "$(road_visible_window '^Tundra USB Installer$')" ]; }
+
+# Log lines of one kind, without their keyword.
+road_logged() { grep -a "^$1 " "$road_log" 2>/dev/null | cut -d' ' -f2-; }
+road_logged_count() { road_logged "$1" | wc -l; }
+road_status_logged() { road_logged status | grep -Fxq -- "$1"; }
+
+# Starts the installer on the machine described by $2 (text), under the name
+# $1; further arguments are VAR=value settings for its environment. Sets
+# road_pid, road_wid and road_log. Fails when no window appears.
+road_start() {
+  local name=$1 description=$2
+  shift 2
+  local machine="$ROAD_OUT/$name.machine"
+  road_log="$ROAD_OUT/$name.ui.log"
+  printf '%s\n' "$description" >"$machine"
+  rm -f "$road_log"
+  env "$@" TUNDRA_SIM_DESCRIPTION="$(winepath -w "$machine" 2>/dev/null)" \
+    TUNDRA_SIM_LOG="$(winepath -w "$road_log" 2>/dev/null)" wine "$ROAD_INSTALLER" &
+  road_pid=$!
+  if ! road_wait_until 30 road_has_main_window; then
+    kill "$road_pid" 2>/dev/null
+    return 1
+  fi
+  road_wid=$(road_visible_window '^Tundra USB Installer$')
+}
+
+road_click() {
+  local xy
+  read -r -a xy <<<"${ROAD_BUTTON[$1]}"
+  xdotool mousemove --window "$road_wid" "${xy[0]}" "${xy[1]}" click 1
+}
+
+# Opens the stick menu and waits until it has been filled and shown.
+road_open_stick_menu() {
+  local before
+  before=$(road_logged_count menu)
+  road_click stick
+  road_wait_until 10 test "$(road_logged_count menu)" -gt "$before" || return 1
+  sleep 0.3  # the menu's own window maps just after it was filled
+}
+
+# The items of the last menu shown, as "ID CHECKED TEXT" lines.
+road_last_menu() {
+  local count
+  count=$(grep -ac '^menu 1 ' "$road_log")
+  awk -v n="$count" '/^menu 1 /{seen++} seen==n && /^menu /{sub(/^menu /,""); print}' "$road_log"
+}
+
+# Picks item N (1-based) of the open menu with the keyboard; N = 0 dismisses
+# it with Esc.
+road_menu_pick() {
+  local n=$1 keys=() i
+  if [ "$n" -eq 0 ]; then
+    xdotool key Escape
+  else
+    for ((i = 0; i < n; i++)); do keys+=(Down); done
+    xdotool key "${keys[@]}" Return
+  fi
+  sleep 0.3
+}
+
+# Waits for the next message box after $1 boxes were logged and answers it:
+# yes, no or ok. Prints the logged "TYPE CAPTION|TEXT".
+road_answer_box() {
+  local before=$1 answer=$2
+  road_wait_until 20 test "$(road_logged_count message-box)" -gt "$before" || return 1
+  local caption
+  caption=$(road_logged message-box | tail -n1 | cut -d' ' -f2- | cut -d'|' -f1)
+  road_wait_until 10 test -n "$(road_visible_window "^$caption\$" | grep -vx "$road_wid")" ||
+    return 1
+  sleep 0.3
+  case "$answer" in
+    yes) xdotool key y ;;
+    no) xdotool key n ;;
+    ok) xdotool key Return ;;
+  esac
+  road_logged message-box | tail -n1
+}
+
+road_screenshot() { import -window root -crop 800x500+0+0 "$ROAD_OUT/$1.png"; }
+
+# Marks every status text logged so far as seen.
+road_mark_statuses() { road_statuses_seen=$(road_logged_count status); }
+
+# Prints each status text logged after the mark as it comes, until one of
+# them is $1 or "Flash failed…"; takes a screenshot at each new stage (named
+# $2-N). Gives up after $3 seconds.
+road_follow_statuses() {
+  local until=$1 prefix=$2 seconds=$3 shown=$road_statuses_seen stage=0 line i
+  for ((i = 0; i < seconds * 10; i++)); do
+    mapfile -t lines < <(road_logged status)
+    while [ "$shown" -lt "${#lines[@]}" ]; do
+      line=${lines[$shown]}
+      shown=$((shown + 1))
+      echo "  status: $line"
+      stage=$((stage + 1))
+      road_screenshot "$prefix-$stage" 2>/dev/null
+      if [ "$line" = "$until" ] || [ "$line" = "Flash failed. Review the error and try again." ]; then
+        road_statuses_seen=$shown
+        return 0
+      fi
+    done
+    sleep 0.1
+  done
+  return 1
+}
+
+# Clicks the close button; true when the process then ends with code 0.
+road_close() {
+  road_click close
+  if ! road_wait_until 20 road_ended; then
+    kill "$road_pid" 2>/dev/null
+    return 1
+  fi
+  wait "$road_pid"
+}

@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# The road of one write, end to end in the window, under Xvfb and Wine: the
+# test build of the installer on a simulated machine with three sticks (the
+# first one's bytes in a sparse file) fetches the release that the local
+# download host publishes, and a user's clicks and keys take it from the
+# stick menu through the confirmation to a verified stick. Then a stick
+# that cannot be written ends in the failure dialog with the engine's
+# reason; and an instance without administrator rights offers only the
+# relaunch, which is declined once and accepted once.
+#
+#   write_road_test.sh INSTALLER_EXE INSPECTOR_EXE OUTPUT_FOLDER DOWNLOAD_HOST_FOLDER
+#
+# Needs DISPLAY (scripts/test starts Xvfb), WINEPREFIX and the download host
+# running (its CTest fixture); exits 77 (skipped) without a display.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+ROAD_INSTALLER=$1
+ROAD_INSPECTOR=$2
+ROAD_OUT=$3
+host=$4
+
+if [ -z "${DISPLAY:-}" ]; then
+  echo "skipped: no X display (scripts/test starts Xvfb)"
+  exit 77
+fi
+export WINEDEBUG=-all
+# shellcheck source=road.sh
+source "$here/road.sh"
+mkdir -p "$ROAD_OUT"
+rm -f "$ROAD_OUT"/*.png "$ROAD_OUT"/*.ui.log "$ROAD_OUT"/stick-*.img
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+expect_eq() { [ "$1" = "$2" ] || fail "$3: expected '$2', saw '$1'"; }
+
+# The image that the published release manifest names, in the host's tree.
+url=$(sed -n 6p "$host/site/install/releases/tundra.txt")
+image="$host/site/${url#https://localhost/}"
+[ -f "$image" ] || { echo "FAIL: the published image $image is missing"; exit 1; }
+stick_file="$ROAD_OUT/stick-1.img"
+
+road_prepare_prefix
+
+echo "== elevated: three sticks, the first one written"
+machine="elevated yes
+system-disk 0
+stick 3 Kingston DataTraveler KS3 16000000000
+stick 2 SanDisk Ultra SD2 32000000000
+stick 1 Tundra Flash SN0001 8000000000 $(winepath -w "$stick_file" 2>/dev/null)"
+if road_start road "$machine"; then
+  road_wait_until 10 road_shows_line "control 201 1 Writing will erase the selected USB stick." ||
+    fail "no sticks found at start-up"
+  road_click refresh
+  road_wait_until 10 road_shows_line "control 103 1 Select a USB stick  ⌄" || fail "refresh"
+
+  road_open_stick_menu || fail "the stick menu did not open"
+  expect_eq "$(road_last_menu)" "1 0 Tundra Flash  ·  Disk 1  ·  8.0 GB  ·  SN0001
+2 0 SanDisk Ultra  ·  Disk 2  ·  32.0 GB  ·  SD2
+3 0 Kingston DataTraveler  ·  Disk 3  ·  16.0 GB  ·  KS3" "the menu, in disk order"
+  road_screenshot road-1-menu
+  road_menu_pick 1
+  road_wait_until 5 road_shows_line "control 103 1 Tundra Flash  ·  Disk 1  ·  8.0 GB" ||
+    fail "the chosen stick's label"
+  road_wait_until 5 road_shows_line "control 104 1 Download and write USB" ||
+    fail "the action button is not enabled after the choice"
+
+  road_open_stick_menu || fail "the stick menu did not open again"
+  expect_eq "$(road_last_menu | cut -d' ' -f1-2 | tr '\n' ' ')" "1 1 2 0 3 0 " \
+    "the check mark on the chosen stick"
+  road_menu_pick 0
+  road_shows_line "control 103 1 Tundra Flash  ·  Disk 1  ·  8.0 GB" ||
+    fail "Esc changed the choice"
+
+  boxes=$(road_logged_count message-box)
+  before=$(road_inspect | grep -E '^control (10[1-4]|201) ')
+  road_click action
+  box=$(road_answer_box "$boxes" no) || fail "no confirmation appeared"
+  expect_eq "$box" "134 Confirm USB erase|Download Tundra and erase this USB stick?\n\nTundra Flash  ·  Disk 1  ·  8.0 GB  ·  SN0001\n\nBack up anything you need before continuing." \
+    "the confirmation (MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2)"
+  sleep 0.5
+  expect_eq "$(road_inspect | grep -E '^control (10[1-4]|201) ')" "$before" "No changed the window"
+
+  road_mark_statuses
+  road_click action
+  road_answer_box "$((boxes + 1))" yes >/dev/null || fail "no second confirmation appeared"
+  road_wait_until 5 road_shows_line "control 104 0 Preparing USB…" || fail "not busy after Yes"
+  busy=$(road_inspect | grep -E '^control 10[1-3] ')
+  expect_eq "$busy" "control 101 0 Tundra
+control 103 0 Tundra Flash  ·  Disk 1  ·  8.0 GB
+control 102 0 Refresh" "while busy"
+  road_screenshot road-2-busy
+  road_click close  # refused while the write runs
+  road_follow_statuses "Verified. Eject the stick and boot Tundra." road-3 180 ||
+    fail "the write did not end"
+  road_ended && fail "the close button ended the process during the write"
+
+  # The close request shows its text whenever it lands; the rest comes in order.
+  road_status_logged "Keep the stick connected until verification completes." ||
+    fail "the refused close did not say why"
+  sequence=$(road_logged status | awk '/^Finding the latest Tundra release…$/{on=1} on' |
+    grep -vx "Keep the stick connected until verification completes." |
+    sed -E 's/^Downloading Tundra… [0-9]+%$/Downloading/' | uniq)
+  expect_eq "$sequence" "Finding the latest Tundra release…
+Downloading
+Writing and verifying the USB stick…
+Verified. Eject the stick and boot Tundra." "the status texts of the road"
+  percents=$(road_logged status | sed -nE 's/^Downloading Tundra… ([0-9]+)%$/\1/p' | tr '\n' ' ')
+  echo "  progress: $percents"
+  [ "$(road_logged status | grep -c '^Downloading Tundra… 100%$')" -eq 1 ] ||
+    fail "100% not shown once"
+
+  size=$(stat -c %s "$image")
+  if cmp -n "$size" "$image" "$stick_file"; then
+    echo "  the stick holds the image byte for byte ($size bytes)"
+  else
+    fail "the stick file differs from the image"
+  fi
+  road_wait_until 5 road_shows_line "control 104 1 Download and write USB" ||
+    fail "the action button is not usable after the write"
+
+  echo "== the same window: a stick that cannot be written"
+  road_click refresh
+  road_open_stick_menu || fail "the stick menu did not open"
+  road_menu_pick 2
+  boxes=$(road_logged_count message-box)
+  road_mark_statuses
+  road_click action
+  road_answer_box "$boxes" yes >/dev/null || fail "no confirmation appeared"
+  road_follow_statuses "Verified. Eject the stick and boot Tundra." road-4 180 ||
+    fail "the failing write did not end"
+  road_status_logged "Flash failed. Review the error and try again." || fail "no failure status"
+  failure=$(road_answer_box "$((boxes + 1))" ok) || fail "no failure dialog"
+  echo "  dialog: $failure"
+  reason=${failure#10 Tundra USB Installer|}
+  [ "$failure" != "$reason" ] || fail "the failure dialog is not an error box titled Tundra USB Installer"
+  [ -n "$reason" ] || fail "the failure dialog is empty"
+  [ "$reason" != "Tundra could not be downloaded or verified. Check your connection and try again." ] ||
+    fail "the download text stands for an engine failure"
+  road_screenshot road-5-failed
+  road_close || fail "the window did not close with code 0 after the writes"
+else
+  fail "no window appeared"
+fi
+
+echo "== not elevated: the relaunch, declined and then accepted"
+if road_start declined $'elevated no\nsystem-disk 0\nstick 1 Tundra Flash SN0001 16000000000' \
+  TUNDRA_SIM_RUNAS=declined; then
+  road_wait_until 10 road_shows_line "control 104 1 Enable USB access" || fail "no relaunch button"
+  road_click action
+  road_wait_until 10 road_shows_line "control 201 1 USB access was declined. You can try again." ||
+    fail "no declined text"
+  road_click action
+  road_wait_until 10 test "$(road_logged_count runas)" -eq 2 || fail "a second try did not prompt"
+  road_screenshot not-elevated-declined
+  road_close || fail "the declined instance did not close with code 0"
+fi
+if road_start accepted $'elevated no\nsystem-disk 0' TUNDRA_SIM_RUNAS=accepted; then
+  road_click action
+  road_wait_until 20 road_ended || fail "an accepted relaunch left this instance running"
+  [ "$(road_logged_count runas)" -eq 1 ] || fail "the accepted relaunch was not asked once"
+fi
+
+echo "screenshots: $ROAD_OUT"
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all road checks passed"
