@@ -6,7 +6,9 @@
 namespace sim {
 namespace {
 
-bool apply_line(Machine& machine, const std::string& line) {
+// False with `why` left empty for a line that is not understood, or set when
+// the line is understood but cannot be carried out.
+bool apply_line(Machine& machine, const std::string& line, std::string& why) {
     std::istringstream words(line.substr(0, line.find('#')));
     std::string keyword;
     if (!(words >> keyword))
@@ -27,6 +29,16 @@ bool apply_line(Machine& machine, const std::string& line) {
               spec.size_bytes)) {
             return false;
         }
+        std::string file;
+        if (words >> file) {
+            std::string extra;
+            if (words >> extra)
+                return false;
+            if (machine.keep_in_file(machine.add_stick(spec), file, why))
+                return true;
+            machine.remove_drive(spec.number);
+            return false;
+        }
         machine.add_stick(spec);
     } else {
         return false;
@@ -43,8 +55,11 @@ bool apply_description(Machine& machine, const std::string& text, std::string& e
     for (unsigned number = 1; std::getline(lines, line); ++number) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (!apply_line(machine, line)) {
+        std::string why;
+        if (!apply_line(machine, line, why)) {
             error = "line " + std::to_string(number) + " not understood: " + line;
+            if (!why.empty())
+                error += " (" + why + ")";
             return false;
         }
     }

@@ -4,7 +4,15 @@
 //
 //   elevated yes|no
 //   system-disk N
-//   stick N VENDOR PRODUCT SERIAL SIZE_BYTES
+//   stick N VENDOR PRODUCT SERIAL SIZE_BYTES [FILE]
+//
+// Words are separated by blanks, so no word (a FILE included) can hold a
+// blank or a '#'. With FILE the stick's bytes live in that file: it is
+// created when missing and extended when shorter than SIZE_BYTES, sparse
+// either way, so a stick of many GB costs only what is written to it. FILE
+// is a path of the build that reads the description: a Windows path such as
+// Z:\tmp\stick.img in the Windows build. Without FILE the stick is blank and
+// held in memory, and nothing can be written to it.
 //
 // Only test builds read it, from the file named by TUNDRA_SIM_DESCRIPTION.
 #pragma once

@@ -360,6 +360,49 @@ uint64_t offset_of(const OVERLAPPED* ov, const HandleRecord& r) {
     return (static_cast<uint64_t>(ov->OffsetHigh) << 32) | ov->Offset;
 }
 
+// The drive's storage: its file when it has one, otherwise `contents`.
+BOOL store_bytes(Drive& d, const uint8_t* bytes, DWORD count, uint64_t offset) {
+    if (d.file.is_open()) {
+        DWORD error = 0;
+        if (!d.file.write(offset, bytes, count, error))
+            return fail_with(error);
+        return TRUE;
+    }
+    memcpy(d.contents.data() + offset, bytes, count);
+    return TRUE;
+}
+
+BOOL load_bytes(const Drive& d, uint8_t* bytes, DWORD count, uint64_t offset) {
+    if (d.file.is_open()) {
+        DWORD error = 0;
+        if (!d.file.read(offset, bytes, count, error))
+            return fail_with(error);
+        return TRUE;
+    }
+    const uint64_t stored = d.contents.size();
+    const uint64_t from_contents =
+        offset >= stored ? 0 : std::min<uint64_t>(count, stored - offset);
+    if (from_contents > 0)
+        memcpy(bytes, d.contents.data() + offset, from_contents);
+    memset(bytes + from_contents, 0, count - from_contents);
+    return TRUE;
+}
+
+// Bytes that change behind the engine's back, once, after its first write.
+void flip_after_first_write(Drive& d) {
+    const uint64_t stored = d.file.is_open() ? d.size_bytes : d.contents.size();
+    for (uint64_t at : d.flip_after_first_write) {
+        if (at >= stored)
+            continue;
+        uint8_t byte = 0;
+        if (!load_bytes(d, &byte, 1, at))
+            continue;
+        byte ^= 0xFF;
+        (void)store_bytes(d, &byte, 1, at);
+    }
+    d.flip_after_first_write.clear();
+}
+
 // Checks and moves the bytes of one drive transfer; the completion is
 // reported by finish_transfer.
 BOOL drive_transfer(HandleRecord& r, bool writing, void* buffer, DWORD count, uint64_t offset) {
@@ -379,23 +422,19 @@ BOOL drive_transfer(HandleRecord& r, bool writing, void* buffer, DWORD count, ui
         return fail_with(ERROR_SECTOR_NOT_FOUND);
     }
     uint8_t* bytes = static_cast<uint8_t*>(buffer);
-    const uint64_t stored = d->contents.size();
-    if (writing) {
-        // A write past the stored contents is a fault of the test's set-up.
-        if (offset > stored || count > stored - offset) return fail_with(ERROR_GEN_FAILURE);
-        if (!d->drop_writes) memcpy(d->contents.data() + offset, bytes, count);
-        if (records.write_count < WRITE_CAPACITY) {
-            records.writes[records.write_count++] = {r.drive_number, offset, count};
-        }
-        for (uint64_t at : d->flip_after_first_write) {
-            if (at < stored) d->contents[at] ^= 0xFF;
-        }
-        d->flip_after_first_write.clear();  // only after the first write
-        return TRUE;
+    if (!writing)
+        return load_bytes(*d, bytes, count, offset);
+    // An in-memory drive stores only its first bytes: a write past them is
+    // a fault of the test's set-up. A file covers the whole drive.
+    const uint64_t stored = d->file.is_open() ? d->size_bytes : d->contents.size();
+    if (offset > stored || count > stored - offset)
+        return fail_with(ERROR_GEN_FAILURE);
+    if (!d->drop_writes && !store_bytes(*d, bytes, count, offset))
+        return FALSE;
+    if (records.write_count < WRITE_CAPACITY) {
+        records.writes[records.write_count++] = {r.drive_number, offset, count};
     }
-    const uint64_t from_contents = offset >= stored ? 0 : std::min<uint64_t>(count, stored - offset);
-    if (from_contents > 0) memcpy(bytes, d->contents.data() + offset, from_contents);
-    memset(bytes + from_contents, 0, count - from_contents);
+    flip_after_first_write(*d);
     return TRUE;
 }
 
@@ -713,6 +752,8 @@ Machine::Machine() {
 }
 
 Machine::~Machine() {
+    drive_storage.clear();  // closes the drives' files
+    volume_storage.clear();
     sys::restore_default_calls();
     machine = nullptr;
     drive_list = nullptr;
@@ -750,6 +791,10 @@ Drive& Machine::add_system_disk(uint32_t number) {
     Drive& d = add_stick(spec);
     if (Volume* v = volume(u"\\\\.\\C:")) v->extents = make_extents({{number, 1048576, 1ull << 36}});
     return d;
+}
+
+bool Machine::keep_in_file(Drive& drive, const std::string& path, std::string& error) {
+    return drive.file.open(path, drive.size_bytes, error);
 }
 
 void Machine::remove_drive(uint32_t number) {

@@ -12,6 +12,10 @@
 //
 // Configuration may allocate; the calls themselves do not, so that a test
 // can count the allocations of the code under test.
+//
+// A drive's bytes live in memory (`contents`) or, for sticks of real size,
+// in a sparse file (Machine::keep_in_file): every rule, record and fault
+// below holds for both.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim_backing_file.h"
 #include "sys/sys.h"
 
 namespace sim {
@@ -45,6 +50,10 @@ struct Drive {
     uint32_t bytes_per_sector = 512;  // the sector size transfers are checked against
     uint64_t size_bytes = 0;          // transfers past this fail
     std::vector<uint8_t> contents;    // the first bytes; the rest reads as zeros
+    // When open, the drive's bytes live in this file instead of `contents`
+    // (which is then not used): it covers the whole drive, so writes
+    // anywhere below size_bytes land in it.
+    BackingFile file;
     bool deny_access = false;         // opening with access rights fails with error 5
     bool drop_writes = false;         // writes are acknowledged but not stored
     // A transfer that starts at this offset moves one sector less than asked.
@@ -101,6 +110,11 @@ public:
     Drive& add_drive(uint32_t number);
     Drive& add_stick(const StickSpec& spec);
     Drive& add_system_disk(uint32_t number);  // a SATA disk holding the Windows volume
+    // Keeps the drive's bytes in the file at `path` (see BackingFile::open:
+    // created or extended sparse to the drive's size_bytes). The file is
+    // closed when the drive is removed or replaced, or the machine ends.
+    // False with `error` when the file cannot be opened or extended.
+    bool keep_in_file(Drive& drive, const std::string& path, std::string& error);
     void remove_drive(uint32_t number);
     Drive* drive(uint32_t number);
 
