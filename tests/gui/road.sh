@@ -132,18 +132,23 @@ road_screenshot() { import -window root -crop 800x500+0+0 "$ROAD_OUT/$1.png"; }
 road_mark_statuses() { road_statuses_seen=$(road_logged_count status); }
 
 # Prints each status text logged after the mark as it comes, until one of
-# them is $1 or "Flash failed…"; takes a screenshot at each new stage (named
-# $2-N). Gives up after $3 seconds.
+# them is $1 or "Flash failed…", and takes a screenshot at each new stage
+# (the download is one stage, whatever its percentage), named $2-N. Gives up
+# after $3 seconds.
 road_follow_statuses() {
-  local until=$1 prefix=$2 seconds=$3 shown=$road_statuses_seen stage=0 line i
+  local until=$1 prefix=$2 seconds=$3 shown=$road_statuses_seen stage=0 line kind last_kind="" i
   for ((i = 0; i < seconds * 10; i++)); do
     mapfile -t lines < <(road_logged status)
     while [ "$shown" -lt "${#lines[@]}" ]; do
       line=${lines[$shown]}
       shown=$((shown + 1))
       echo "  status: $line"
-      stage=$((stage + 1))
-      road_screenshot "$prefix-$stage" 2>/dev/null
+      kind=${line%% [0-9]*%}
+      if [ "$kind" != "$last_kind" ]; then
+        stage=$((stage + 1))
+        road_screenshot "$prefix-$stage" 2>/dev/null
+        last_kind=$kind
+      fi
       if [ "$line" = "$until" ] || [ "$line" = "Flash failed. Review the error and try again." ]; then
         road_statuses_seen=$shown
         return 0

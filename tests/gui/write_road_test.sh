@@ -95,6 +95,9 @@ control 102 0 Refresh" "while busy"
   road_follow_statuses "Verified. Eject the stick and boot Tundra." road-3 180 ||
     fail "the write did not end"
   road_ended && fail "the close button ended the process during the write"
+  if road_status_logged "Flash failed. Review the error and try again."; then
+    fail "the write failed: $(road_answer_box "$((boxes + 2))" ok)"
+  fi
 
   # The close request shows its text whenever it lands; the rest comes in order.
   road_status_logged "Keep the stick connected until verification completes." ||
