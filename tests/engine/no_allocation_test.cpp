@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <new>
 
 #include "engine/write_stick.h"
@@ -30,39 +32,65 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
+fixtures::Bytes stick_bytes(const std::string& path, size_t count) {
+    fixtures::Bytes bytes = fixtures::read_file(path);
+    bytes.resize(std::min(bytes.size(), count));
+    return bytes;
+}
+
+// A stick in memory, and one whose bytes live in a file (the simulated
+// machine's own transfers must not allocate either).
 TEST(NoAllocation, AWholeRunAllocatesNothing) {
-    sim::Machine machine;
-    machine.add_system_disk(0);
-    const fixtures::Bytes bytes = fixtures::read_file(fixtures::real_image_path("real-fat16.img"));
-    fixtures::TempFile image("no-allocation.img", bytes);
-    fixtures::Bytes old = bytes;
-    old[(1 << 20) + 4096] ^= 1;
-    sim::Drive& stick = machine.add_stick({4, "Tundra", "Flash", "NA0004", bytes.size()});
-    stick.contents = old;
-    machine.add_volume(u"\\\\?\\Volume{no-allocation}", {{4, 1048576, 1048576}});
-    engine::WriteOptions options;
-    options.image_path = image.wide();
-    options.serial = {"NA0004", 6};
-    options.has_expected_sha256 = true;
-    crypto_hash_sha256(options.expected_sha256, bytes.data(), bytes.size());
-    options.has_expected_stick = true;
-    options.expected_stick = *discovery::probe_disk(4);
-    engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (const bool in_file : {false, true}) {
+        SCOPED_TRACE(in_file ? "stick in a file" : "stick in memory");
+        fixtures::TempFile stick_file("no-allocation-stick.img", fixtures::Bytes{});
+        sim::Machine machine;
+        machine.add_system_disk(0);
+        const fixtures::Bytes bytes =
+            fixtures::read_file(fixtures::real_image_path("real-fat16.img"));
+        fixtures::TempFile image("no-allocation.img", bytes);
+        fixtures::Bytes old = bytes;
+        old[(1 << 20) + 4096] ^= 1;
+        sim::Drive& stick = machine.add_stick({4, "Tundra", "Flash", "NA0004", bytes.size()});
+        if (in_file) {
+            std::string error;
+            ASSERT_TRUE(machine.keep_in_file(stick, stick_file.narrow(), error)) << error;
+            std::ofstream(stick_file.narrow(), std::ios::binary | std::ios::in)
+                .write(reinterpret_cast<const char*>(old.data()),
+                       static_cast<std::streamsize>(old.size()));
+        } else {
+            stick.contents = old;
+        }
+        machine.add_volume(u"\\\\?\\Volume{no-allocation}", {{4, 1048576, 1048576}});
+        engine::WriteOptions options;
+        options.image_path = image.wide();
+        options.serial = {"NA0004", 6};
+        options.has_expected_sha256 = true;
+        crypto_hash_sha256(options.expected_sha256, bytes.data(), bytes.size());
+        options.has_expected_stick = true;
+        options.expected_stick = *discovery::probe_disk(4);
+        engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
-    counting = true;
-    // The counter must see allocations at all (volatile: the pair may not be
-    // optimised away).
-    int* volatile probe = new int(1);
-    delete probe;
-    EXPECT_EQ(allocations.exchange(0), 1u);
-    const engine::Result result = engine::write_stick(options);
-    counting = false;
+        counting = true;
+        // The counter must see allocations at all (volatile: the pair may not
+        // be optimised away).
+        int* volatile probe = new int(1);
+        delete probe;
+        EXPECT_EQ(allocations.exchange(0), 1u);
+        const engine::Result result = engine::write_stick(options);
+        counting = false;
 
-    EXPECT_EQ(result, engine::Result::Success) << fixtures::failure_text();
-    EXPECT_EQ(allocations.load(), 0u) << "the last of " << last_size.load() << " bytes";
-    EXPECT_EQ(stick.contents, bytes);
-    EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
-    engine::engine_inputs.disk_io_event = nullptr;
+        EXPECT_EQ(result, engine::Result::Success) << fixtures::failure_text();
+        EXPECT_EQ(allocations.exchange(0), 0u) << "the last of " << last_size.load() << " bytes";
+        EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
+        engine::engine_inputs.disk_io_event = nullptr;
+        if (in_file) {
+            machine.remove_drive(4);  // closes the file before it is read
+            EXPECT_EQ(stick_bytes(stick_file.narrow(), bytes.size() + 1), bytes);
+        } else {
+            EXPECT_EQ(stick.contents, bytes);
+        }
+    }
 }
 
 }  // namespace
