@@ -115,8 +115,9 @@ road_answer_box() {
   road_wait_until 20 test "$(road_logged_count message-box)" -gt "$before" || return 1
   local caption
   caption=$(road_logged message-box | tail -n1 | cut -d' ' -f2- | cut -d'|' -f1)
-  road_wait_until 10 test -n "$(road_visible_window "^$caption\$" | grep -vx "$road_wid")" ||
-    return 1
+  # The failure dialog has the main window's title: look past the main window.
+  road_wait_until 10 test -n "$(xdotool search --onlyvisible --name "^$caption\$" 2>/dev/null |
+    grep -vx "$road_wid")" || return 1
   sleep 0.3
   case "$answer" in
     yes) xdotool key y ;;
@@ -146,6 +147,8 @@ road_follow_statuses() {
       kind=${line%% [0-9]*%}
       if [ "$kind" != "$last_kind" ]; then
         stage=$((stage + 1))
+        # A new text repaints the whole window: let the painting finish.
+        sleep 0.5
         road_screenshot "$prefix-$stage" 2>/dev/null
         last_kind=$kind
       fi
