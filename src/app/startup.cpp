@@ -69,6 +69,9 @@ void run_message_loop() {
 }
 
 int run_installer() {
+    // Before anything else may load a DLL: only Windows' own copies.
+    if (!sys::load_system_libraries())
+        return 1;
     if (!start_window())
         return 1;
     run_message_loop();

@@ -26,6 +26,15 @@ const CallTable& default_calls();
 // Puts every entry back to its default.
 void restore_default_calls();
 
+#ifdef _WIN32
+// The program's first act: restricts the DLL search to System32 and loads
+// the calls of the DLLs that are not imported (calls.inc's loaded calls).
+// False when a required one cannot be had; an optional one then fails
+// where it is called. Test executables need not call it: a loaded call
+// loads them on first use.
+bool load_system_libraries();
+#endif
+
 #define SYS_CALL(ret, name, fail_value, params, args) \
     inline ret name params { return calls.name args; }
 #define SYS_PLAIN(ret, name, params, args) \
