@@ -18,6 +18,23 @@ int32_t scale_px_at(int32_t v, int32_t dpi);
 // The DPI the window uses: what the system reports, but never below 96.
 int32_t usable_dpi(uint32_t system_dpi);
 
+// The stretch of the background picture beneath one span of the window (a
+// control's columns or rows), along one axis: the picture's pixels
+// [source_first, source_first + source_length) cover the window's pixels
+// from the span's start + offset for `length` pixels, at the same scale as
+// the whole picture, which is `picture_length` pixels stretched to
+// scale_px(picture_length). The covered part may reach past the span on
+// either side by less than one picture pixel; the control's own bounds clip
+// it. A span outside the picture gives source_length 0.
+struct PictureSpan {
+    int32_t source_first;
+    int32_t source_length;
+    int32_t offset;
+    int32_t length;
+};
+PictureSpan picture_span_under(int32_t window_first, int32_t window_length, int32_t picture_length,
+                               int32_t dpi);
+
 // Whether a client point starts a window drag: inside the header band and
 // left of the minimise and close buttons.
 bool starts_window_drag(int32_t x, int32_t y, int32_t dpi);

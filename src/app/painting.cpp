@@ -12,11 +12,12 @@ namespace {
 
 constexpr int BUTTON_TEXT_UNITS = 180;
 
-BITMAPINFO background_header() {
+// The header of `rows` rows of the picture, top row first.
+BITMAPINFO picture_header(int32_t rows) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = WINDOW_WIDTH;
-    info.bmiHeader.biHeight = -WINDOW_HEIGHT;  // top row first
+    info.bmiHeader.biHeight = -rows;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
@@ -25,6 +26,45 @@ BITMAPINFO background_header() {
 
 bool selected(HGDIOBJ previous) {
     return previous != nullptr && previous != HGDI_ERROR;
+}
+
+void ensure_background_rendered() {
+    if (app_state.background_rendered)
+        return;
+    render_background(app_state.background_pixels);
+    app_state.background_rendered = true;
+}
+
+// A button's device context starts with the system's button face, and
+// RoundRect fills only the rounded shape, so its corners would stay light.
+// As with the statics, everything outside a control's own shape shows the
+// picture: the part of it that lies beneath the button is copied first, at
+// the scale the window shows it. Without the button's place the corners
+// keep the button face; the shape and the text are drawn all the same.
+void paint_picture_beneath(const DRAWITEMSTRUCT& item) {
+    RECT bounds{};
+    if (!sys::GetWindowRect(item.hwndItem, &bounds))
+        return;
+    POINT origin{bounds.left, bounds.top};
+    if (!sys::ScreenToClient(app_state.hwnd_main, &origin))
+        return;
+    const PictureSpan across =
+        picture_span_under(origin.x, bounds.right - bounds.left, WINDOW_WIDTH, app_state.dpi);
+    const PictureSpan down =
+        picture_span_under(origin.y, bounds.bottom - bounds.top, WINDOW_HEIGHT, app_state.dpi);
+    if (across.source_length == 0 || down.source_length == 0)
+        return;
+    ensure_background_rendered();
+    // The rows are handed over as a picture of their own, taken from its
+    // first row: for a top-down picture GDI measures a source rectangle's
+    // top from the bottom in some cases and from the top in others, and a
+    // source that starts at row 0 of all its rows means the same either way.
+    const BITMAPINFO rows = picture_header(down.source_length);
+    const uint32_t* first_row =
+        app_state.background_pixels + size_t{WINDOW_WIDTH} * static_cast<size_t>(down.source_first);
+    (void)sys::StretchDIBits(item.hDC, across.offset, down.offset, across.length, down.length,
+                             across.source_first, 0, across.source_length, down.source_length,
+                             first_row, &rows, DIB_RGB_COLORS, SRCCOPY);
 }
 
 void draw_button_shape(HDC dc, const RECT& rect, const ButtonColours& colours) {
@@ -72,11 +112,8 @@ void paint_background(HWND hwnd) {
     HDC dc = sys::BeginPaint(hwnd, &paint);
     if (dc == nullptr)
         return;
-    if (!app_state.background_rendered) {
-        render_background(app_state.background_pixels);
-        app_state.background_rendered = true;
-    }
-    static const BITMAPINFO header = background_header();
+    ensure_background_rendered();
+    static const BITMAPINFO header = picture_header(WINDOW_HEIGHT);
     (void)sys::StretchDIBits(dc, 0, 0, scale_px(WINDOW_WIDTH), scale_px(WINDOW_HEIGHT), 0, 0,
                              WINDOW_WIDTH, WINDOW_HEIGHT, app_state.background_pixels, &header,
                              DIB_RGB_COLORS, SRCCOPY);
@@ -88,6 +125,7 @@ void draw_button(const DRAWITEMSTRUCT& item) {
     const bool disabled = (item.itemState & ODS_DISABLED) != 0;
     const ButtonColours colours =
         button_colours(button_kind(static_cast<int>(item.CtlID)), pressed_or_focused, disabled);
+    paint_picture_beneath(item);
     draw_button_shape(item.hDC, item.rcItem, colours);
     draw_button_text(item, colours.text);
 }

@@ -10,8 +10,9 @@ namespace app {
 // over the whole client area.
 void paint_background(HWND hwnd);
 
-// WM_DRAWITEM: one button, its shape in the colours of its kind and state,
-// then its text. Without a brush or pen the shape is skipped, not the text.
+// WM_DRAWITEM: one button: the picture beneath it, its shape in the colours
+// of its kind and state, then its text. Without a brush or pen the shape is
+// skipped, not the text.
 void draw_button(const DRAWITEMSTRUCT& item);
 
 // WM_CTLCOLORSTATIC: the text colour by the static's id; the returned brush

@@ -12,7 +12,8 @@ namespace engine {
 
 enum class [[nodiscard]] Result : uint8_t { Success, Failed };
 
-// Formats the failure reason from its pieces, cut at its capacity, and
+// Formats the failure reason from its pieces, cut at its capacity (before a
+// character that would be split, so the window can always show it), and
 // gives Failed so that a stage can `return fail(...)`.
 template <typename... Pieces>
 Result fail(const Pieces&... pieces) {

@@ -1,5 +1,8 @@
 // Fixed-capacity UTF-8 text assembly. A writer never writes past its
-// buffer: what does not fit is cut at the capacity and remembered as cut.
+// buffer: what does not fit is cut and remembered as cut. The cut falls at
+// the capacity or, when that is inside a UTF-8 character, just before that
+// character, so a cut text stays well-formed. Once cut, a writer takes
+// nothing more.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +19,7 @@ struct ByteText {
 };
 
 class TextWriter {
-public:
+  public:
     TextWriter(char* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
 
     void put(const char* bytes, size_t count);
@@ -28,7 +31,7 @@ public:
     bool was_cut() const { return cut_; }
     const char* data() const { return buffer_; }
 
-private:
+  private:
     char* buffer_;
     size_t capacity_;
     size_t length_ = 0;

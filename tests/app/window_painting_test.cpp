@@ -1,5 +1,6 @@
 // Painting: the background picture shown with StretchDIBits, and the
 // owner-drawn buttons, also when GDI refuses a brush, a pen or a selection.
+#include <string>
 #include <vector>
 
 #include "app/control_ids.h"
@@ -96,9 +97,67 @@ HPEN WINAPI record_pen(int style, int width, COLORREF colour) {
     return faulting.CreatePen(style, width, colour);
 }
 
+// What a button's drawing did, in order: "picture" for a copy of the
+// background picture, "shape" for the rounded shape.
+std::vector<std::string> drawing;
+
 BOOL WINAPI record_round_rect(HDC dc, int l, int t, int r, int b, int w, int h) {
     corners.push_back(w);
+    drawing.push_back("shape");
     return faulting.RoundRect(dc, l, t, r, b, w, h);
+}
+
+struct PictureCopy {
+    HDC dc;
+    int x, y, width, height;
+    int source_x, source_y, source_width, source_height;
+    const void* bits;
+    LONG header_height;
+};
+std::vector<PictureCopy> picture_copies;
+
+int WINAPI record_picture_copy(HDC dc, int x, int y, int width, int height, int source_x,
+                               int source_y, int source_width, int source_height, const VOID* bits,
+                               const BITMAPINFO* info, UINT usage, DWORD rop) {
+    picture_copies.push_back({dc, x, y, width, height, source_x, source_y, source_width,
+                              source_height, bits, info->bmiHeader.biHeight});
+    drawing.push_back("picture");
+    return StretchDIBits(dc, x, y, width, height, source_x, source_y, source_width, source_height,
+                         bits, info, usage, rop);
+}
+
+// Sends WM_DRAWITEM for a button as Windows would; `top_left` receives the
+// colour of the button's top-left pixel afterwards.
+LRESULT draw_item(HWND button, UINT state, COLORREF* top_left = nullptr) {
+    DRAWITEMSTRUCT item{};
+    item.CtlType = ODT_BUTTON;
+    item.CtlID = static_cast<UINT>(GetDlgCtrlID(button));
+    item.itemAction = ODA_DRAWENTIRE;
+    item.itemState = state;
+    item.hwndItem = button;
+    item.hDC = GetDC(button);
+    GetClientRect(button, &item.rcItem);
+    const LRESULT result =
+        SendMessageW(app_state.hwnd_main, WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
+    if (top_left != nullptr)
+        *top_left = GetPixel(item.hDC, 0, 0);
+    ReleaseDC(button, item.hDC);
+    return result;
+}
+
+void record_button_drawing() {
+    faulting = sys::calls;
+    sys::calls.DrawTextW = record_draw_text;
+    sys::calls.CreateSolidBrush = record_brush;
+    sys::calls.CreatePen = record_pen;
+    sys::calls.RoundRect = record_round_rect;
+    sys::calls.StretchDIBits = record_picture_copy;
+    drawn_texts.clear();
+    brush_colours.clear();
+    pen_colours.clear();
+    corners.clear();
+    drawing.clear();
+    picture_copies.clear();
 }
 
 class ButtonTest : public WindowTest {
@@ -108,33 +167,11 @@ class ButtonTest : public WindowTest {
         if (IsSkipped())
             return;
         start();
-        faulting = sys::calls;
-        sys::calls.DrawTextW = record_draw_text;
-        sys::calls.CreateSolidBrush = record_brush;
-        sys::calls.CreatePen = record_pen;
-        sys::calls.RoundRect = record_round_rect;
-        drawn_texts.clear();
-        brush_colours.clear();
-        pen_colours.clear();
-        corners.clear();
+        record_button_drawing();
         machine.reset_uses();
     }
 
-    // Sends WM_DRAWITEM for a button as Windows would.
-    LRESULT draw(HWND button, UINT state) {
-        DRAWITEMSTRUCT item{};
-        item.CtlType = ODT_BUTTON;
-        item.CtlID = static_cast<UINT>(GetDlgCtrlID(button));
-        item.itemAction = ODA_DRAWENTIRE;
-        item.itemState = state;
-        item.hwndItem = button;
-        item.hDC = GetDC(button);
-        GetClientRect(button, &item.rcItem);
-        const LRESULT result = SendMessageW(app_state.hwnd_main, WM_DRAWITEM, item.CtlID,
-                                            reinterpret_cast<LPARAM>(&item));
-        ReleaseDC(button, item.hDC);
-        return result;
-    }
+    LRESULT draw(HWND button, UINT state) { return draw_item(button, state); }
 };
 
 TEST_F(ButtonTest, DrawsTheShapeInTheColoursOfItsStateThenTheText) {
@@ -173,5 +210,85 @@ TEST_F(ButtonTest, WithoutBrushPenOrSelectionTheTextIsStillDrawn) {
         EXPECT_EQ(machine.uses("DeleteObject"), c.deleted);
     }
 }
+
+TEST_F(ButtonTest, WithoutItsPlaceAButtonIsStillDrawn) {
+    machine.fail_call("GetWindowRect", ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(draw(app_state.hwnd_refresh, 0), 1);
+    EXPECT_TRUE(picture_copies.empty());
+    EXPECT_EQ(drawing, std::vector<std::string>{"shape"});
+    EXPECT_EQ(drawn_texts, std::vector<std::wstring>{L"Refresh"});
+}
+
+UINT test_dpi = 96;
+UINT WINAPI chosen_dpi() {
+    return test_dpi;
+}
+
+// The window at a chosen DPI, its buttons' drawing recorded.
+class ButtonPictureTest : public WindowTest, public testing::WithParamInterface<UINT> {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        if (IsSkipped())
+            return;
+        test_dpi = GetParam();
+        sys::calls.GetDpiForSystem = chosen_dpi;
+        start();
+        record_button_drawing();
+    }
+};
+
+COLORREF picture_colour(int x, int y) {
+    const uint32_t pixel = app_state.background_pixels[y * app::WINDOW_WIDTH + x];
+    return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+}
+
+// Outside its rounded shape a button shows the picture, copied from beneath
+// it at the window's scale, before the shape is drawn over it.
+TEST_P(ButtonPictureTest, ButtonCornersShowThePictureBeneath) {
+    struct Expected {
+        HWND button;
+        UINT dpi;
+        int offset_y, width, height;  // where the copy lands in the button
+        int source_width, first_row, rows;
+        int corner_row;  // the picture row its top-left pixel shows
+    };
+    // The stick button is at 260, 259 and 338 × 43 at 96 DPI, the action
+    // button at 260, 385 and 220 × 43. At 144 DPI their tops (388 and 577)
+    // lie inside picture rows 258 and 384, whose top rows start one pixel
+    // higher: the copy starts there and the button clips it.
+    const Expected cases[] = {
+        {app_state.hwnd_stick, 96, 0, 338, 43, 338, 259, 43, 259},
+        {app_state.hwnd_action, 96, 0, 220, 43, 220, 385, 43, 385},
+        {app_state.hwnd_stick, 144, -1, 507, 66, 338, 258, 44, 258},
+        {app_state.hwnd_action, 144, -1, 330, 66, 220, 384, 44, 384},
+    };
+    for (const Expected& e : cases) {
+        if (e.dpi != GetParam())
+            continue;
+        SCOPED_TRACE(testing::Message() << "button " << GetDlgCtrlID(e.button));
+        picture_copies.clear();
+        drawing.clear();
+        COLORREF corner = CLR_INVALID;
+        EXPECT_EQ(draw_item(e.button, 0, &corner), 1);
+        ASSERT_EQ(picture_copies.size(), 1u);
+        const PictureCopy& copy = picture_copies[0];
+        EXPECT_EQ(copy.x, 0);
+        EXPECT_EQ(copy.y, e.offset_y);
+        EXPECT_EQ(copy.width, e.width);
+        EXPECT_EQ(copy.height, e.height);
+        EXPECT_EQ(copy.source_x, 260);
+        EXPECT_EQ(copy.source_width, e.source_width);
+        // The rows go over as a top-down picture of their own, whole.
+        EXPECT_EQ(copy.bits, app_state.background_pixels + e.first_row * app::WINDOW_WIDTH);
+        EXPECT_EQ(copy.header_height, -e.rows);
+        EXPECT_EQ(copy.source_y, 0);
+        EXPECT_EQ(copy.source_height, e.rows);
+        EXPECT_EQ(drawing, (std::vector<std::string>{"picture", "shape"}));
+        EXPECT_EQ(corner, picture_colour(260, e.corner_row));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, ButtonPictureTest, testing::Values(96u, 144u));
 
 }  // namespace
