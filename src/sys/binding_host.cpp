@@ -340,6 +340,16 @@ BOOL WINAPI host_SetEvent(HANDLE h) {
 
 void WINAPI host_SetLastError(DWORD code) { last_error = code; }
 
+// POSIX shows no system dialogs; the mode is only kept, per thread, as
+// Windows keeps it.
+thread_local DWORD thread_error_mode = 0;
+
+BOOL WINAPI host_SetThreadErrorMode(DWORD mode, LPDWORD previous) {
+    if (previous != nullptr) *previous = thread_error_mode;
+    thread_error_mode = mode;
+    return TRUE;
+}
+
 void WINAPI host_Sleep(DWORD ms) {
     timespec pause{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {

@@ -69,8 +69,25 @@ constexpr size_t FAULT_CAPACITY = 32;
 constexpr size_t IOCTL_CAPACITY = 4096;
 constexpr size_t WRITE_CAPACITY = 65536;
 constexpr size_t PENDING_CAPACITY = 64;
+constexpr size_t TIMELINE_CAPACITY = 65536;
 constexpr size_t OPENED_CAPACITY = 4096;
 constexpr uintptr_t SIM_HANDLE_BASE = 0x5A000000;
+
+// An overlapped drive transfer that has not ended yet.
+struct PendingTransfer {
+    const OVERLAPPED* ov;
+    const HandleRecord* drive_handle;
+    uint32_t drive_number;
+    uint64_t offset;
+    DWORD error;  // what it ends with; 0 for success
+};
+
+struct TimelineEntry {
+    Happening::Kind kind;
+    uint32_t drive_number;
+    uint64_t offset;
+    const Volume* volume;
+};
 
 struct Records {
     HandleRecord handles[HANDLE_CAPACITY];
@@ -80,7 +97,7 @@ struct Records {
     size_t ioctl_count;
     WriteRecord writes[WRITE_CAPACITY];
     size_t write_count;
-    const OVERLAPPED* pending[PENDING_CAPACITY];
+    PendingTransfer pending[PENDING_CAPACITY];
     size_t pending_count;
     uint32_t opened[OPENED_CAPACITY];
     bool opened_for_writing[OPENED_CAPACITY];
@@ -88,9 +105,16 @@ struct Records {
     HandleRecord* lock_holders[HANDLE_CAPACITY];  // by volume order; see held_lock_count
     const Volume* dismounted[HANDLE_CAPACITY];
     size_t dismounted_count;
+    // By volume order: the lock holder that dismounted the volume. It stays
+    // unmounted while that same handle holds the lock.
+    const HandleRecord* dismounted_under[HANDLE_CAPACITY];
+    TimelineEntry timeline[TIMELINE_CAPACITY];
+    size_t timeline_count;
+    unsigned device_opens_with_error_boxes;
 };
 
 Records records;
+thread_local DWORD thread_error_mode = 0;
 Machine* machine = nullptr;
 std::list<Drive>* drive_list = nullptr;
 std::list<Volume>* volume_list = nullptr;
@@ -193,6 +217,72 @@ void note_open(uint32_t drive_number, bool for_writing) {
     ++records.opened_count;
 }
 
+void note_happening(Happening::Kind kind, uint32_t drive_number, uint64_t offset,
+                    const Volume* volume) {
+    if (records.timeline_count == TIMELINE_CAPACITY) return;
+    records.timeline[records.timeline_count++] = {kind, drive_number, offset, volume};
+}
+
+void note_device_open() {
+    if ((thread_error_mode & SEM_FAILCRITICALERRORS) == 0) ++records.device_opens_with_error_boxes;
+}
+
+size_t volume_order(const Volume* v) {
+    size_t i = 0;
+    for (const Volume& each : *volume_list) {
+        if (&each == v) return i;
+        ++i;
+    }
+    return HANDLE_CAPACITY;
+}
+
+// A volume is mounted unless the handle that holds its lock dismounted it.
+bool is_mounted(const Volume& v) {
+    const size_t order = volume_order(&v);
+    if (order >= HANDLE_CAPACITY) return true;
+    const HandleRecord* holder = records.lock_holders[order];
+    return holder == nullptr || records.dismounted_under[order] != holder;
+}
+
+uint64_t load_u64_at(const std::vector<uint8_t>& bytes, size_t at) {
+    uint64_t value;
+    memcpy(&value, bytes.data() + at, sizeof value);
+    return value;
+}
+
+// Windows refuses raw writes into a mounted volume: true when the bytes
+// touch an extent of one on this drive.
+bool touches_mounted_volume(uint32_t drive_number, uint64_t offset, uint64_t count) {
+    for (const Volume& v : *volume_list) {
+        if (!is_mounted(v) || v.extents.size() < 8) continue;
+        uint32_t extent_count;
+        memcpy(&extent_count, v.extents.data(), sizeof extent_count);
+        for (size_t i = 0; i < extent_count && 8 + 24 * (i + 1) <= v.extents.size(); ++i) {
+            const size_t at = 8 + 24 * i;
+            uint32_t disk;
+            memcpy(&disk, v.extents.data() + at, sizeof disk);
+            const uint64_t start = load_u64_at(v.extents, at + 8);
+            const uint64_t length = load_u64_at(v.extents, at + 16);
+            if (disk == drive_number && offset < start + length && start < offset + count) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void let_lock_go(const HandleRecord& r) {
+    size_t order = 0;
+    for (HandleRecord*& holder : records.lock_holders) {
+        if (holder == &r) {
+            holder = nullptr;  // the volume is mounted again
+            records.dismounted_under[order] = nullptr;
+            note_happening(Happening::Kind::LockReleased, 0, 0, r.volume);
+        }
+        ++order;
+    }
+}
+
 // ---- the replacement calls ------------------------------------------------
 
 HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
@@ -217,6 +307,7 @@ HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
         r->access = access;
         r->flags = flags;
         note_open(number, (access & GENERIC_WRITE) != 0);
+        note_device_open();
         if (access != 0 && d->after_open_with_access) {
             const auto change = std::move(d->after_open_with_access);
             d->after_open_with_access = nullptr;
@@ -225,6 +316,11 @@ HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
         return r->handle;
     }
     if (Volume* v = find_volume(path)) {
+        note_device_open();
+        if (access != 0 && v->open_error != 0) {
+            next.SetLastError(v->open_error);
+            return INVALID_HANDLE_VALUE;
+        }
         HandleRecord* r = new_record(Kind::volume, nullptr);
         if (r == nullptr) {
             next.SetLastError(ERROR_TOO_MANY_OPEN_FILES);
@@ -247,14 +343,31 @@ HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
     return h;
 }
 
+void end_transfer(size_t index) {
+    const PendingTransfer& t = records.pending[index];
+    note_happening(Happening::Kind::TransferEnded, t.drive_number, t.offset, nullptr);
+    records.pending[index] = records.pending[--records.pending_count];
+}
+
+// Transfers nobody waited for still end: at the latest, the device finishes
+// them when their handle is closed.
+void end_transfers_of(const HandleRecord& drive_handle) {
+    for (size_t i = 0; i < records.pending_count;) {
+        if (records.pending[i].drive_handle == &drive_handle) {
+            end_transfer(i);
+        } else {
+            ++i;
+        }
+    }
+}
+
 BOOL WINAPI sim_CloseHandle(HANDLE h) {
     HandleRecord* r = record_of(h);
     if (r == nullptr) return next.CloseHandle(h);
     BOOL closed = TRUE;
     if (r->kind == Kind::file || r->kind == Kind::event) closed = next.CloseHandle(h);
-    for (HandleRecord*& holder : records.lock_holders) {
-        if (holder == r) holder = nullptr;  // closing a volume handle ends its lock
-    }
+    if (r->kind == Kind::volume) let_lock_go(*r);  // closing a volume handle ends its lock
+    if (r->kind == Kind::drive) end_transfers_of(*r);
     *r = HandleRecord{};
     return closed;
 }
@@ -278,15 +391,6 @@ void note_ioctl(DWORD code, const HandleRecord& r) {
     records.ioctls[records.ioctl_count++] = {code, r.kind == Kind::drive, r.drive_number};
 }
 
-size_t volume_order(const Volume* v) {
-    size_t i = 0;
-    for (const Volume& each : *volume_list) {
-        if (&each == v) return i;
-        ++i;
-    }
-    return HANDLE_CAPACITY;
-}
-
 BOOL volume_ioctl(HandleRecord& r, DWORD code, LPVOID out, DWORD out_size, LPDWORD returned) {
     Volume& v = *r.volume;
     const size_t order = volume_order(&v);
@@ -307,10 +411,11 @@ BOOL volume_ioctl(HandleRecord& r, DWORD code, LPVOID out, DWORD out_size, LPDWO
             return TRUE;
         case FSCTL_UNLOCK_VOLUME:
             if (holder != &r) return fail_with(ERROR_NOT_SUPPORTED);
-            holder = nullptr;
+            let_lock_go(r);
             return TRUE;
         case FSCTL_DISMOUNT_VOLUME:
             if (v.refuse_dismount) return fail_with(ERROR_ACCESS_DENIED);
+            if (holder == &r) records.dismounted_under[order] = &r;
             if (records.dismounted_count < HANDLE_CAPACITY) {
                 records.dismounted[records.dismounted_count++] = &v;
             }
@@ -424,6 +529,8 @@ BOOL drive_transfer(HandleRecord& r, bool writing, void* buffer, DWORD count, ui
     uint8_t* bytes = static_cast<uint8_t*>(buffer);
     if (!writing)
         return load_bytes(*d, bytes, count, offset);
+    if (touches_mounted_volume(r.drive_number, offset, count))
+        return fail_with(ERROR_ACCESS_DENIED);
     // An in-memory drive stores only its first bytes: a write past them is
     // a fault of the test's set-up. A file covers the whole drive.
     const uint64_t stored = d->file.is_open() ? d->size_bytes : d->contents.size();
@@ -438,7 +545,15 @@ BOOL drive_transfer(HandleRecord& r, bool writing, void* buffer, DWORD count, ui
     return TRUE;
 }
 
-BOOL finish_transfer(HandleRecord& r, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
+BOOL finish_transfer(HandleRecord& r, DWORD count, LPDWORD done, LPOVERLAPPED ov, DWORD error) {
+    const uint64_t offset = offset_of(ov, r);
+    if (ov == nullptr || (r.flags & FILE_FLAG_OVERLAPPED) == 0 || machine->complete_at_once()) {
+        note_happening(Happening::Kind::TransferEnded, r.drive_number, offset, nullptr);
+    }
+    if (error != 0 && (ov == nullptr || (r.flags & FILE_FLAG_OVERLAPPED) == 0 ||
+                       machine->complete_at_once())) {
+        return fail_with(error);
+    }
     if (ov == nullptr || (r.flags & FILE_FLAG_OVERLAPPED) == 0) {
         r.position = offset_of(ov, r) + count;
         if (done != nullptr) *done = count;
@@ -456,7 +571,7 @@ BOOL finish_transfer(HandleRecord& r, DWORD count, LPDWORD done, LPOVERLAPPED ov
         return TRUE;
     }
     if (records.pending_count < PENDING_CAPACITY) {
-        records.pending[records.pending_count++] = ov;
+        records.pending[records.pending_count++] = {ov, &r, r.drive_number, offset, error};
     }
     machine->note_in_flight(static_cast<unsigned>(records.pending_count));
     return fail_with(ERROR_IO_PENDING);
@@ -469,8 +584,12 @@ BOOL drive_io(HandleRecord& r, bool writing, void* buffer, DWORD count, LPDWORD 
     Drive* d = find_drive(r.drive_number);
     // A short transfer moves one sector less than asked.
     if (d != nullptr && offset == d->short_transfer_at && count >= 512) count -= 512;
+    const bool fails = d != nullptr && std::find(d->transfers_failing_at.begin(),
+                                                 d->transfers_failing_at.end(),
+                                                 offset) != d->transfers_failing_at.end();
+    if (fails) return finish_transfer(r, 0, done, ov, ERROR_GEN_FAILURE);
     if (!drive_transfer(r, writing, buffer, count, offset)) return FALSE;
-    return finish_transfer(r, count, done, ov);
+    return finish_transfer(r, count, done, ov, 0);
 }
 
 BOOL WINAPI sim_ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
@@ -488,14 +607,16 @@ BOOL WINAPI sim_WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, L
 BOOL WINAPI sim_GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL wait) {
     HandleRecord* r = record_of(h);
     if (r == nullptr || r->kind != Kind::drive) return next.GetOverlappedResult(h, ov, done, wait);
+    DWORD error = 0;
     for (size_t i = 0; i < records.pending_count; ++i) {
-        if (records.pending[i] == ov) {
-            records.pending[i] = records.pending[--records.pending_count];
+        if (records.pending[i].ov == ov) {
+            error = records.pending[i].error;
+            end_transfer(i);
             break;
         }
     }
     *done = static_cast<DWORD>(ov->InternalHigh);
-    return TRUE;
+    return error == 0 ? TRUE : fail_with(error);
 }
 
 BOOL WINAPI sim_GetFileSizeEx(HANDLE h, PLARGE_INTEGER size) {
@@ -558,6 +679,12 @@ BOOL WINAPI sim_FindVolumeClose(HANDLE search) {
 // Time passes for the program but not for the test: pauses are added up.
 uint64_t slept_total_ms = 0;
 void WINAPI sim_Sleep(DWORD ms) { slept_total_ms += ms; }
+
+BOOL WINAPI sim_SetThreadErrorMode(DWORD mode, LPDWORD previous) {
+    if (previous != nullptr) *previous = thread_error_mode;
+    thread_error_mode = mode;
+    return TRUE;
+}
 
 UINT WINAPI sim_GetWindowsDirectoryW(LPWSTR buffer, UINT capacity) {
     const std::u16string& dir = machine->windows_directory();
@@ -654,6 +781,7 @@ void install() {
     layer.FindNextVolumeW = sim_FindNextVolumeW;
     layer.FindVolumeClose = sim_FindVolumeClose;
     layer.Sleep = sim_Sleep;
+    layer.SetThreadErrorMode = sim_SetThreadErrorMode;
     layer.OpenProcessToken = sim_OpenProcessToken;
     layer.GetTokenInformation = sim_GetTokenInformation;
     sys::CallTable faults = {
@@ -746,6 +874,7 @@ Machine::Machine() {
     volume_list = &volume_storage;
     memset(static_cast<void*>(&records), 0, sizeof records);  // all-zero is the empty state
     slept_total_ms = 0;
+    thread_error_mode = 0;
     windows_directory_ = u"C:\\Windows";
     add_volume(u"\\\\.\\C:", {{0, 1048576, 64ull << 30}});
     install();
@@ -873,6 +1002,20 @@ std::vector<std::u16string> Machine::volumes_dismounted() const {
     std::vector<std::u16string> paths;
     for (size_t i = 0; i < records.dismounted_count; ++i) paths.push_back(records.dismounted[i]->path);
     return paths;
+}
+
+std::vector<Happening> Machine::timeline() const {
+    std::vector<Happening> happenings;
+    for (size_t i = 0; i < records.timeline_count; ++i) {
+        const TimelineEntry& e = records.timeline[i];
+        happenings.push_back({e.kind, e.drive_number, e.offset,
+                              e.volume != nullptr ? e.volume->path : std::u16string()});
+    }
+    return happenings;
+}
+
+unsigned Machine::device_opens_with_error_boxes() const {
+    return records.device_opens_with_error_boxes;
 }
 
 std::vector<WriteRecord> Machine::writes() const {

@@ -4,11 +4,15 @@
 // volumes with their disk extents, the Windows directory and the token's
 // elevation; everything else passes through to the build's own binding.
 //
-// It enforces what real Windows enforces and Wine does not (unbuffered
+// It enforces what real Windows enforces and Wine does not: unbuffered
 // transfers must be whole sectors at sector offsets from 4096-aligned
-// buffers, or fail with error 87), injects faults into any call, and records
-// handles, events, locks, IOCTLs and writes so that a test can assert that
-// nothing leaked and that nothing was written where it must not be.
+// buffers, or fail with error 87; and a write through a drive handle into
+// the extents of a volume that is still mounted fails with error 5 (a
+// volume is mounted until a handle locks and then dismounts it, and again
+// once that handle lets the lock go). It injects faults into any call, and
+// records handles, events, locks, IOCTLs, writes and the order in which
+// transfers end and locks are let go, so that a test can assert that
+// nothing leaked and that nothing was written where or when it must not be.
 //
 // Configuration may allocate; the calls themselves do not, so that a test
 // can count the allocations of the code under test.
@@ -58,6 +62,9 @@ struct Drive {
     bool drop_writes = false;         // writes are acknowledged but not stored
     // A transfer that starts at this offset moves one sector less than asked.
     uint64_t short_transfer_at = UINT64_MAX;
+    // Transfers that start at these offsets are accepted, move nothing and
+    // end with ERROR_GEN_FAILURE.
+    std::vector<uint64_t> transfers_failing_at;
     // Bytes that change behind the engine's back after its first write.
     std::vector<uint64_t> flip_after_first_write;
     // Runs once, right after the drive is opened with access rights: a disk
@@ -72,6 +79,9 @@ struct Volume {
     unsigned refuse_lock_attempts = 0;  // FSCTL_LOCK_VOLUME fails this many times first
     bool refuse_dismount = false;      // FSCTL_DISMOUNT_VOLUME fails
     bool hidden = false;               // not listed by the volume search
+    // Non-zero: opening it with access rights fails with this error (another
+    // program holds it without sharing writes); query-only opens succeed.
+    DWORD open_error = 0;
 };
 
 // A USB stick as most tests want one.
@@ -96,6 +106,15 @@ struct WriteRecord {
     uint32_t drive_number;
     uint64_t offset;
     uint32_t length;
+};
+
+// One entry of the machine's timeline.
+struct Happening {
+    enum class Kind : uint8_t { TransferEnded, LockReleased };
+    Kind kind;
+    uint32_t drive_number;  // TransferEnded: the drive and the transfer's offset
+    uint64_t offset;
+    std::u16string volume;  // LockReleased: the volume whose lock was let go
 };
 
 class Machine {
@@ -123,7 +142,8 @@ public:
     void set_windows_directory(const std::u16string& directory);  // empty: the query fails
     void set_elevated(bool elevated) { elevated_ = elevated; }
     // Overlapped transfers on drives return TRUE at once when set; otherwise
-    // FALSE with ERROR_IO_PENDING, as Wine does, and complete on the wait.
+    // FALSE with ERROR_IO_PENDING, as Wine does, and end on the wait, or,
+    // when nobody waits for them, when their drive handle is closed.
     void set_complete_at_once(bool at_once) { complete_at_once_ = at_once; }
 
     // Faults: the named call fails with `error` on its nth use counted from
@@ -142,6 +162,11 @@ public:
     std::vector<IoctlRecord> ioctls() const;
     std::vector<WriteRecord> writes() const;
     std::vector<std::u16string> volumes_dismounted() const;
+    // Transfers ending and locks let go, in the order they happened.
+    std::vector<Happening> timeline() const;
+    // Drives and volumes opened while the thread let Windows show its
+    // critical-error boxes (SetThreadErrorMode without SEM_FAILCRITICALERRORS).
+    unsigned device_opens_with_error_boxes() const;
     uint64_t slept_ms() const;  // Sleep returns at once; the pauses are added up here
     bool drive_opened_for_writing(uint32_t number) const;
     std::vector<uint32_t> drives_opened() const;  // every open, query-only included

@@ -128,6 +128,74 @@ TEST_F(SimMachine, VolumeLocksAreHeldUntilUnlockOrClose) {
     EXPECT_EQ(machine.ioctls().size(), 2u);
 }
 
+bool write_sector(HANDLE stick, uint64_t offset) {
+    OVERLAPPED ov{};
+    ov.Offset = static_cast<DWORD>(offset);
+    DWORD done = 0;
+    return sys::WriteFile(stick, aligned_buffer, 512, &done, &ov) != FALSE;
+}
+
+bool volume_control(HANDLE volume, DWORD code) {
+    DWORD done = 0;
+    return sys::DeviceIoControl(volume, code, nullptr, 0, nullptr, 0, &done, nullptr) != FALSE;
+}
+
+TEST_F(SimMachine, RawWritesIntoAMountedVolumeAreRefused) {
+    machine.add_volume(u"\\.\E:", {{2, 65536, 65536}});
+    HANDLE stick = open_stick(GENERIC_READ | GENERIC_WRITE, 0);
+    ASSERT_NE(stick, INVALID_HANDLE_VALUE);
+    const auto refused = [&](uint64_t offset) {
+        return !write_sector(stick, offset) && sys::GetLastError() == ERROR_ACCESS_DENIED;
+    };
+    // Outside every volume (the partition table), writes go through; inside
+    // the mounted one, at its first and last sector, they do not.
+    EXPECT_TRUE(write_sector(stick, 0));
+    EXPECT_TRUE(write_sector(stick, 131072));
+    EXPECT_TRUE(refused(65536));
+    EXPECT_TRUE(refused(131072 - 512));
+
+    HANDLE volume = sys::CreateFileW(U16("\\.\E:"), GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     0, nullptr);
+    ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(volume_control(volume, FSCTL_DISMOUNT_VOLUME));
+    EXPECT_TRUE(refused(65536)) << "dismounted without a lock: mounted again at once";
+    EXPECT_TRUE(volume_control(volume, FSCTL_LOCK_VOLUME));
+    EXPECT_TRUE(refused(65536)) << "locked but not dismounted";
+    EXPECT_TRUE(volume_control(volume, FSCTL_DISMOUNT_VOLUME));
+    EXPECT_TRUE(write_sector(stick, 65536));
+    EXPECT_TRUE(sys::CloseHandle(volume));
+    EXPECT_TRUE(refused(65536)) << "the lock let go: Windows mounts it again";
+    EXPECT_EQ(machine.writes().size(), 3u);
+    EXPECT_TRUE(sys::CloseHandle(stick));
+}
+
+TEST_F(SimMachine, TransfersEndOnTheWaitOrWhenTheirHandleCloses) {
+    machine.drive(2)->transfers_failing_at = {4096};
+    HANDLE stick = open_stick(GENERIC_READ | GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
+    HANDLE event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED ov[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        ov[i].Offset = static_cast<DWORD>(i * 4096);
+        ov[i].hEvent = event;
+        EXPECT_FALSE(sys::WriteFile(stick, aligned_buffer, 512, nullptr, &ov[i]));
+        EXPECT_EQ(sys::GetLastError(), ERROR_IO_PENDING);
+    }
+    DWORD done = 0;
+    EXPECT_FALSE(sys::GetOverlappedResult(stick, &ov[1], &done, TRUE));
+    EXPECT_EQ(sys::GetLastError(), ERROR_GEN_FAILURE);
+    EXPECT_EQ(done, 0u);
+    EXPECT_TRUE(sys::GetOverlappedResult(stick, &ov[0], &done, TRUE));
+    EXPECT_TRUE(sys::CloseHandle(stick));  // nobody waited for the third
+    const std::vector<sim::Happening> timeline = machine.timeline();
+    ASSERT_EQ(timeline.size(), 3u);
+    EXPECT_EQ(timeline[0].offset, 4096u);
+    EXPECT_EQ(timeline[1].offset, 0u);
+    EXPECT_EQ(timeline[2].offset, 8192u);
+    EXPECT_EQ(machine.writes().size(), 2u) << "the failed transfer stored nothing";
+    EXPECT_TRUE(sys::CloseHandle(event));
+}
+
 TEST_F(SimMachine, FaultsFireOnTheNthUseOrAlways) {
     machine.fail_call("DeviceIoControl", ERROR_GEN_FAILURE, 2, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX);
     EXPECT_EQ(discovery::probe_disk(2)->size_bytes, 16000000000ull);  // first geometry query
