@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "discovery/error_boxes_off.h"
+
 namespace discovery {
 namespace {
 
@@ -107,6 +109,7 @@ uint64_t read_descriptor_text(const uint8_t* descriptor, uint32_t limit, uint32_
 
 ProbeResult probe_disk(uint32_t disk_number) {
     const DrivePath path = physical_drive_path(disk_number);
+    const ErrorBoxesOff quiet;
     HANDLE disk = sys::CreateFileW(path.text, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, 0, nullptr);
     if (disk == INVALID_HANDLE_VALUE) return std::nullopt;
@@ -131,6 +134,7 @@ uint64_t extents_disk_mask(const uint8_t* extents, uint32_t returned) {
 }
 
 uint64_t system_disk_mask() {
+    const ErrorBoxesOff quiet;
     WCHAR directory[MAX_PATH];
     const UINT length = sys::GetWindowsDirectoryW(directory, MAX_PATH);
     // A result at or above the capacity means the buffer was not filled.

@@ -1,6 +1,7 @@
 #include "engine/volume_lock.h"
 
 #include "discovery/disk_probe.h"
+#include "discovery/error_boxes_off.h"
 #include "engine/engine_workspace.h"
 #include "engine/path_text.h"
 
@@ -72,6 +73,7 @@ Result visit_volume(WCHAR* name, uint32_t disk_number) {
 }  // namespace
 
 Result lock_and_dismount(uint32_t disk_number) {
+    const discovery::ErrorBoxesOff quiet;  // the search opens every volume, empty slots too
     WCHAR name[VOLUME_NAME_CAPACITY];
     HANDLE search = sys::FindFirstVolumeW(name, VOLUME_NAME_CAPACITY);
     if (search == INVALID_HANDLE_VALUE) return Result::Success;

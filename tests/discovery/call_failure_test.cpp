@@ -17,6 +17,12 @@ void set_up(sim::Machine& machine) {
     machine.add_stick({4, "Tundra", "Flash", "FOUR"});
 }
 
+// Calls whose failure changes no result: closing a query handle, and
+// turning Windows' error boxes off (the query then runs with them on).
+bool changes_nothing(const std::string& name) {
+    return name == "CloseHandle" || name == "SetThreadErrorMode";
+}
+
 bool same_record(const discovery::StickRecord& a, const discovery::StickRecord& b) {
     return memcmp(&a, &b, sizeof a) == 0;
 }
@@ -65,7 +71,7 @@ TEST(CallFailure, ProbeDiskFallsBackFieldByField) {
             EXPECT_EQ(probe->bytes_per_sector, 512u);
             EXPECT_EQ(probe->serial_len, 3u);
         } else {
-            EXPECT_EQ(name, "CloseHandle");
+            EXPECT_TRUE(changes_nothing(name));
             EXPECT_EQ(probe->serial_len, 3u);
         }
     });
@@ -74,7 +80,7 @@ TEST(CallFailure, ProbeDiskFallsBackFieldByField) {
 TEST(CallFailure, SystemDiskMaskIsZeroUnlessOnlyTheCloseFails) {
     for_each_single_failure([] { return discovery::system_disk_mask(); },
                             [](const std::string& name, unsigned, uint64_t mask) {
-                                EXPECT_EQ(mask, name == "CloseHandle" ? 1u : 0u) << name;
+                                EXPECT_EQ(mask, changes_nothing(name) ? 1u : 0u) << name;
                             });
 }
 
@@ -106,7 +112,7 @@ TEST(CallFailure, StickListKeepsOnlyWhatWasProvenAndInOrder) {
                 while (j < full.stick_count && !same_record(full.sticks[j], list->sticks[i])) ++j;
                 EXPECT_LT(j, full.stick_count) << name << " at use " << nth;
             }
-            if (name == "CloseHandle") {
+            if (changes_nothing(name)) {
                 EXPECT_EQ(list->stick_count, 2u);
             }
         });
