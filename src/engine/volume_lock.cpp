@@ -27,47 +27,65 @@ bool control(HANDLE volume, DWORD code) {
     return sys::DeviceIoControl(volume, code, nullptr, 0, nullptr, 0, &returned, nullptr) != FALSE;
 }
 
+Result fail_to_lock(const WideText& name) {
+    return fail("cannot lock ", path_text(name),
+                ": close what has the stick open (Explorer windows on it) and try again");
+}
+
 // Locks, dismounts and keeps one volume of the stick.
-Result take_volume(HANDLE volume, const WCHAR* name, uint64_t name_length) {
-    const WideText wide{name, name_length};
+Result take_volume(HANDLE volume, const WideText& name) {
     uint32_t attempt = 0;
     while (!control(volume, FSCTL_LOCK_VOLUME)) {
         // Another program may hold the volume for a moment: give it time.
         sys::Sleep(LOCK_PAUSE_MS);
         if (++attempt == LOCK_ATTEMPTS) {
             (void)sys::CloseHandle(volume);
-            return fail("cannot lock ", path_text(wide),
-                        ": close what has the stick open (Explorer windows on it) and try again");
+            return fail_to_lock(name);
         }
     }
     if (!control(volume, FSCTL_DISMOUNT_VOLUME)) {
         (void)sys::CloseHandle(volume);
-        return fail("cannot dismount ", path_text(wide), "; nothing written");
+        return fail("cannot dismount ", path_text(name), "; nothing written");
     }
     if (workspace.locked_volume_count == MAX_LOCKED_VOLUMES) {
         (void)sys::CloseHandle(volume);
         return fail("the stick has more volumes than tundra-stick handles");
     }
     workspace.locked_volumes[workspace.locked_volume_count++] = volume;
-    report("locked and dismounted ", path_text(wide), "\n");
+    report("locked and dismounted ", path_text(name), "\n");
     return Result::Success;
 }
 
-// Opens one listed volume and takes it when it lies on the disk.
+HANDLE open_volume(const WCHAR* name, DWORD access) {
+    return sys::CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+}
+
+// Whether the volume lies on the disk, asked through a handle without
+// access rights: that open succeeds even while another program holds the
+// volume without sharing writes, so such a volume is not mistaken for one
+// of another disk. A volume that cannot be asked is not counted as ours.
+bool volume_on_disk(const WCHAR* name, uint32_t disk_number) {
+    HANDLE query = open_volume(name, 0);
+    if (query == INVALID_HANDLE_VALUE) return false;
+    const bool on_disk = lies_on_disk(query, disk_number);
+    (void)sys::CloseHandle(query);  // a query handle: nothing is lost if closing fails
+    return on_disk;
+}
+
+// Takes one listed volume when it lies on the disk. Once it is known to be
+// on the stick, a volume that cannot be opened for locking stops the run:
+// it stays mounted, and Windows would refuse the writes into it half-way.
 Result visit_volume(WCHAR* name, uint32_t disk_number) {
     uint64_t length = 0;
     while (length < VOLUME_NAME_CAPACITY && name[length] != 0) ++length;
     if (length == VOLUME_NAME_CAPACITY) return Result::Success;  // no terminator: not a name
     if (length > 0 && name[length - 1] == U16('\\')) name[--length] = 0;
-    HANDLE volume = sys::CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                     nullptr);
-    if (volume == INVALID_HANDLE_VALUE) return Result::Success;
-    if (!lies_on_disk(volume, disk_number)) {
-        (void)sys::CloseHandle(volume);
-        return Result::Success;
-    }
-    return take_volume(volume, name, length);
+    if (!volume_on_disk(name, disk_number)) return Result::Success;
+    const WideText wide{name, length};
+    HANDLE volume = open_volume(name, GENERIC_READ | GENERIC_WRITE);
+    if (volume == INVALID_HANDLE_VALUE) return fail_to_lock(wide);
+    return take_volume(volume, wide);
 }
 
 }  // namespace

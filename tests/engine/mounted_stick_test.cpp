@@ -1,0 +1,106 @@
+// Runs against a simulated machine that refuses raw writes into mounted
+// volumes, as Windows does: the stick's volumes must be locked and
+// dismounted before the first write, and a volume of the stick that cannot
+// be locked must stop the run before it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/write_stick.h"
+#include "fixtures/sim_disk.h"
+#include "fixtures/temp_file.h"
+
+namespace {
+
+using fixtures::failure_text;
+
+const std::u16string STICK_VOLUME = u"\\\\?\\Volume{0d15c0de-0000-0000-0000-000000000004}";
+const std::u16string OTHER_VOLUME = u"\\\\?\\Volume{0d15c0de-0000-0000-0000-000000000001}";
+constexpr uint64_t MIB = 1048576;
+
+class MountedStick : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        machine.add_system_disk(0);
+        engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        engine::engine_inputs.perf_frequency = 1000000000;
+        image_bytes = fixtures::read_file(fixtures::real_image_path("real-fat12.img"));
+        // A blank stick on disk 4 with a mounted volume from 1 MiB on, and
+        // another disk with a volume of its own.
+        sim::Drive& stick = machine.add_stick({4, "Tundra", "Flash", "RS0004", 16 * MIB});
+        stick.contents.assign(16 * MIB, 0);
+        machine.add_volume(STICK_VOLUME, {{4, MIB, 15 * MIB}});
+        machine.add_stick({1, "Other", "Disk", "OT0001", 16 * MIB});
+        machine.add_volume(OTHER_VOLUME, {{1, MIB, 15 * MIB}});
+    }
+    void TearDown() override {
+        EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
+        engine::engine_inputs.disk_io_event = nullptr;
+        EXPECT_EQ(machine.open_handle_count(), 0u);
+        EXPECT_EQ(machine.held_lock_count(), 0u);
+    }
+
+    engine::Result run(engine::WriteOptions options) {
+        fixtures::TempFile image("mounted.img", image_bytes);
+        options.image_path = image.wide();
+        options.serial = {"RS0004", 6};
+        return engine::write_stick(options);
+    }
+
+    bool stick_is_blank() {
+        const std::vector<uint8_t>& bytes = machine.drive(4)->contents;
+        return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+    }
+
+    bool stick_holds_image() {
+        const std::vector<uint8_t>& bytes = machine.drive(4)->contents;
+        return std::equal(image_bytes.begin(), image_bytes.end(), bytes.begin());
+    }
+
+    sim::Machine machine;
+    fixtures::Bytes image_bytes;
+};
+
+TEST_F(MountedStick, LockedAndDismountedVolumesAreWritten) {
+    ASSERT_EQ(run({}), engine::Result::Success) << failure_text();
+    EXPECT_TRUE(stick_holds_image());
+    EXPECT_EQ(machine.volumes_dismounted(), std::vector<std::u16string>{STICK_VOLUME});
+}
+
+struct HeldVolumeCase {
+    const char* name;
+    const std::u16string* held;  // opened elsewhere without sharing writes
+    DWORD extents_error;         // on the stick's volume; 0 for none
+    bool written;
+};
+
+TEST_F(MountedStick, AStickVolumeThatCannotBeLockedStopsTheRunBeforeAnyWrite) {
+    const HeldVolumeCase cases[] = {
+        {"the stick's volume held", &STICK_VOLUME, 0, false},
+        {"another disk's volume held", &OTHER_VOLUME, 0, true},
+    };
+    for (const HeldVolumeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine.drive(4)->contents.assign(16 * MIB, 0);
+        machine.volume(STICK_VOLUME)->open_error = 0;
+        machine.volume(OTHER_VOLUME)->open_error = 0;
+        machine.volume(*c.held)->open_error = ERROR_SHARING_VIOLATION;
+        const size_t writes_before = machine.writes().size();
+        const engine::Result result = run({});
+        if (c.written) {
+            EXPECT_EQ(result, engine::Result::Success) << failure_text();
+            EXPECT_TRUE(stick_holds_image());
+        } else {
+            EXPECT_EQ(result, engine::Result::Failed);
+            EXPECT_EQ(failure_text(),
+                      "cannot lock \\\\?\\Volume{0d15c0de-0000-0000-0000-000000000004}: close "
+                      "what has the stick open (Explorer windows on it) and try again");
+            EXPECT_EQ(machine.writes().size(), writes_before);
+            EXPECT_TRUE(stick_is_blank());
+        }
+    }
+}
+
+}  // namespace
