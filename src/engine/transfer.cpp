@@ -9,6 +9,32 @@ uint64_t offset_of(const OVERLAPPED& ov) {
     return (uint64_t{ov.OffsetHigh} << 32) | ov.Offset;
 }
 
+struct Completion {
+    bool ok;
+    bool waited;  // the wait itself succeeded; `error` is meaningful only when it did not
+    DWORD moved;
+    DWORD error;
+};
+
+// Waits for the slot's transfer to end, whatever its outcome.
+Completion await_transfer(const TransferContext& context, TransferSlot& slot) {
+    slot.busy = false;
+    DWORD moved = 0;
+    if (!sys::GetOverlappedResult(context.stick, &slot.overlapped, &moved, TRUE)) {
+        return {false, false, moved, sys::GetLastError()};
+    }
+    return {moved == slot.expected_bytes, true, moved, 0};
+}
+
+Result fail_transfer(const TransferSlot& slot, const Completion& done) {
+    if (!done.waited) {
+        return fail("the stick failed a transfer at ", offset_of(slot.overlapped),
+                    " (Windows error ", done.error, ")");
+    }
+    return fail("the stick moved ", done.moved, " of ", slot.expected_bytes, " bytes at ",
+                offset_of(slot.overlapped));
+}
+
 }  // namespace
 
 Result prepare_slots(uint32_t queue_depth, uint64_t& made) {
@@ -48,24 +74,23 @@ Result start_transfer(const TransferContext& context, uint32_t slot_index, Direc
 Result finish_transfer(const TransferContext& context, uint32_t slot_index) {
     TransferSlot& slot = workspace.slots[slot_index];
     if (!slot.busy) return Result::Success;
-    slot.busy = false;
-    DWORD moved = 0;
-    if (!sys::GetOverlappedResult(context.stick, &slot.overlapped, &moved, TRUE)) {
-        return fail("the stick failed a transfer at ", offset_of(slot.overlapped),
-                    " (Windows error ", sys::GetLastError(), ")");
-    }
-    if (moved != slot.expected_bytes) {
-        return fail("the stick moved ", moved, " of ", slot.expected_bytes, " bytes at ",
-                    offset_of(slot.overlapped));
-    }
-    return Result::Success;
+    const Completion done = await_transfer(context, slot);
+    return done.ok ? Result::Success : fail_transfer(slot, done);
 }
 
 Result drain_transfers(const TransferContext& context) {
+    // Every busy slot is waited for, even after one has failed: a transfer
+    // left running could still write to the stick after its volumes are
+    // unlocked and Windows has mounted them again. Only the first failure
+    // here gives the reason.
+    Result result = Result::Success;
     for (uint32_t k = 0; k < context.queue_depth && k < MAX_SLOTS; ++k) {
-        if (finish_transfer(context, k) != Result::Success) return Result::Failed;
+        TransferSlot& slot = workspace.slots[k];
+        if (!slot.busy) continue;
+        const Completion done = await_transfer(context, slot);
+        if (!done.ok && result == Result::Success) result = fail_transfer(slot, done);
     }
-    return Result::Success;
+    return result;
 }
 
 }  // namespace engine

@@ -27,7 +27,8 @@ Result prepare_slots(uint32_t queue_depth, uint64_t& made);
 Result start_transfer(const TransferContext& context, uint32_t slot, Direction direction,
                       uint64_t offset, void* buffer, uint32_t count);
 Result finish_transfer(const TransferContext& context, uint32_t slot);
-// Waits for every slot in turn, stopping at the first failure.
+// Waits for every busy slot, even after a failure; the first failure gives
+// the reason.
 Result drain_transfers(const TransferContext& context);
 
 }  // namespace engine

@@ -169,7 +169,8 @@ void close_if_open(HANDLE& handle) {
 
 void release_run(RunHoldings& held) {
     // A transfer still in flight may be writing from a slot's buffer: wait
-    // for each before anything is let go. A failure here replaces the reason.
+    // for every one before anything is let go. The first failure here
+    // replaces the reason.
     if (held.transfers_may_be_in_flight) (void)drain_transfers(held.transfer);
     held.transfers_may_be_in_flight = false;
     for (uint64_t i = 0; i < held.slot_events_made; ++i) {

@@ -1,7 +1,8 @@
 // Runs against a simulated machine that refuses raw writes into mounted
 // volumes, as Windows does: the stick's volumes must be locked and
-// dismounted before the first write, and a volume of the stick that cannot
-// be locked must stop the run before it.
+// dismounted before the first write, a volume of the stick that cannot be
+// locked must stop the run before it, and every transfer must have ended
+// before the locks are let go.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -99,6 +100,53 @@ TEST_F(MountedStick, AStickVolumeThatCannotBeLockedStopsTheRunBeforeAnyWrite) {
                       "what has the stick open (Explorer windows on it) and try again");
             EXPECT_EQ(machine.writes().size(), writes_before);
             EXPECT_TRUE(stick_is_blank());
+        }
+    }
+}
+
+struct DrainCase {
+    const char* name;
+    std::vector<uint64_t> failing;  // offsets of the transfers that end with an error
+    std::string reason;
+};
+
+TEST_F(MountedStick, EveryTransferEndsBeforeTheLocksAreLetGo) {
+    // Writing all eight 1 MiB chunks four at a time: the write at 0 fails
+    // while those at 1, 2 and 3 MiB are in flight.
+    const DrainCase cases[] = {
+        {"one fails", {0}, "the stick failed a transfer at 0 (Windows error 31)"},
+        {"more fail while draining",
+         {0, MIB, 2 * MIB},
+         "the stick failed a transfer at 1048576 (Windows error 31)"},
+    };
+    for (const DrainCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine.drive(4)->transfers_failing_at = c.failing;
+        const size_t timeline_before = machine.timeline().size();
+        engine::WriteOptions options;
+        options.full = true;
+        EXPECT_EQ(run(options), engine::Result::Failed);
+        EXPECT_EQ(failure_text(), c.reason);
+        EXPECT_GE(machine.max_in_flight(), 4u);
+
+        const std::vector<sim::Happening> all = machine.timeline();
+        const std::vector<sim::Happening> timeline(all.begin() + timeline_before, all.end());
+        const auto first_release = std::find_if(
+            timeline.begin(), timeline.end(),
+            [](const sim::Happening& h) { return h.kind == sim::Happening::Kind::LockReleased; });
+        ASSERT_NE(first_release, timeline.end());
+        EXPECT_EQ(first_release->volume, STICK_VOLUME);
+        for (auto h = first_release; h != timeline.end(); ++h) {
+            EXPECT_NE(h->kind, sim::Happening::Kind::TransferEnded)
+                << "a transfer at " << h->offset << " ended after the lock was let go";
+        }
+        for (uint64_t offset : {0 * MIB, 1 * MIB, 2 * MIB, 3 * MIB}) {
+            EXPECT_TRUE(std::any_of(timeline.begin(), first_release,
+                                    [&](const sim::Happening& h) {
+                                        return h.kind == sim::Happening::Kind::TransferEnded &&
+                                               h.drive_number == 4 && h.offset == offset;
+                                    }))
+                << "the write at " << offset;
         }
     }
 }
