@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "app/logo_mark.h"
+
 namespace app {
 namespace {
 
@@ -17,17 +19,12 @@ float ramp(float v) {
     return v > 0.0f ? v : 0.0f;
 }
 
-float clamp01(float v) {
-    return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v);
-}
-
 float squared(float v) {
     return v * v;
 }
 
-// A four-pointed star of size s centred at (cx, cy), 1 at its centre.
 float star(float x, float y, float cx, float cy, float s) {
-    return clamp01((1.0f - sqrtf(fabsf(x - cx) / s) - sqrtf(fabsf(y - cy) / s)) * 9.0f);
+    return four_pointed_star(x, y, cx, cy, s);
 }
 
 // A thin ring: 1 on the ellipse of radius `radius`, fading over `width`.
@@ -80,10 +77,6 @@ void add(Rgb& c, float r, float g, float b) {
     c.b += b;
 }
 
-uint32_t channel(float v) {
-    return static_cast<uint32_t>(v);
-}
-
 }  // namespace
 
 uint32_t background_pixel(int32_t x, int32_t y) {
@@ -103,11 +96,7 @@ uint32_t background_pixel(int32_t x, int32_t y) {
     }
     if (y == 43 || (y == 365 && x >= 260 && x <= 739))
         add(c, 37.0f, 32.0f, 58.0f);
-    const float m = 187.0f * star(fx, fy, 24.0f, 21.0f, 9.0f);
-    c.r = fminf(c.r + m, 255.0f);
-    c.g = fminf(c.g + 0.79f * m, 255.0f);
-    c.b = fminf(c.b + m, 255.0f);
-    return (channel(c.r) << 16) | (channel(c.g) << 8) | channel(c.b);
+    return with_logo_mark(c.r, c.g, c.b, logo_mark_strength(fx, fy));
 }
 
 void render_background(uint32_t* pixels) {

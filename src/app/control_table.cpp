@@ -2,11 +2,14 @@
 
 #include "app/control_ids.h"
 #include "app/window_texts.h"
+#include "release/installer_release.h"
 
 namespace app {
 
 using enum ControlKind;
 using enum FontRole;
+
+static_assert(release::INSTALLER_RELEASE == 5, "the header's \"v5\" names this build's release");
 
 // Rows 1 to 4 sit in the header band, 5 to 7 on the card drawn into the
 // background at the left, the rest form the main column.

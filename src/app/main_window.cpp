@@ -5,6 +5,7 @@
 #include "app/control_table.h"
 #include "app/fonts.h"
 #include "app/geometry.h"
+#include "app/resource_ids.h"
 #include "app/window_controls.h"
 #include "app/window_procedure.h"
 #include "app/window_texts.h"
@@ -60,6 +61,9 @@ bool create_main_window() {
     window_class.lpszClassName = WINDOW_CLASS_NAME;
     window_class.hInstance = app_state.instance;
     window_class.hCursor = sys::LoadCursorW(nullptr, IDC_ARROW);
+    // The taskbar and Alt+Tab show the class icon; Windows picks the small
+    // one from the same icon resource. Without it the window still works.
+    window_class.hIcon = sys::LoadIconW(app_state.instance, MAKEINTRESOURCEW(TUNDRA_ICON_ID));
     if (sys::RegisterClassW(&window_class) == 0)
         return false;
     // For a pop-up window CW_USEDEFAULT places it at the top-left corner.

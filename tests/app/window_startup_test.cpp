@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "app/logo_icon.h"
 #include "app/palette.h"
 #include "window_fixture.h"
 
@@ -107,6 +108,40 @@ TEST_F(WindowTest, CreatesTheEighteenControlsInOrderAtTheirPlaces) {
     EXPECT_FALSE(enabled(GetDlgItem(app_state.hwnd_main, app::ID_VERSION_MERIDIAN)));
 }
 
+// The class icon's size and the centre pixel (0x00RRGGBB) of its colour bitmap.
+struct IconLook {
+    int width = 0;
+    int height = 0;
+    uint32_t centre = 0;
+};
+
+IconLook look_of(HICON icon) {
+    IconLook look;
+    ICONINFO parts{};
+    if (icon == nullptr || !GetIconInfo(icon, &parts))
+        return look;
+    BITMAP bitmap{};
+    GetObjectW(parts.hbmColor, sizeof bitmap, &bitmap);
+    static uint32_t rows[256 * 256];
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = bitmap.bmWidth;
+    info.bmiHeader.biHeight = -bitmap.bmHeight;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC dc = GetDC(nullptr);
+    if (bitmap.bmWidth <= 256 && bitmap.bmHeight <= 256 &&
+        GetDIBits(dc, parts.hbmColor, 0, UINT(bitmap.bmHeight), rows, &info, DIB_RGB_COLORS) ==
+            bitmap.bmHeight)
+        look = {bitmap.bmWidth, bitmap.bmHeight,
+                rows[(bitmap.bmHeight / 2) * bitmap.bmWidth + bitmap.bmWidth / 2] & 0xFFFFFFu};
+    ReleaseDC(nullptr, dc);
+    DeleteObject(parts.hbmColor);
+    DeleteObject(parts.hbmMask);
+    return look;
+}
+
 TEST_F(WindowTest, MainWindowIsALayeredPopupAtTheTopLeft) {
     start();
     HWND hwnd = app_test::own_main_window();
@@ -126,6 +161,12 @@ TEST_F(WindowTest, MainWindowIsALayeredPopupAtTheTopLeft) {
     ASSERT_TRUE(GetLayeredWindowAttributes(hwnd, nullptr, &alpha, &flags));
     EXPECT_EQ(alpha, 238);
     EXPECT_EQ(flags, static_cast<DWORD>(LWA_ALPHA));
+    // The taskbar and Alt+Tab show the class icon: the program's own, drawn
+    // from the sparkle mark, at the system's icon size.
+    const IconLook icon = look_of(reinterpret_cast<HICON>(GetClassLongPtrW(hwnd, GCLP_HICON)));
+    EXPECT_EQ(icon.width, 32);
+    EXPECT_EQ(icon.height, 32);
+    EXPECT_EQ(icon.centre, app::logo_icon_pixel(16, 16, 32) & 0xFFFFFFu);
 }
 
 TEST_F(WindowTest, ScalesWindowAndFontsByTheSystemDpi) {
