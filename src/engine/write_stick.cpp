@@ -1,11 +1,11 @@
 #include "engine/write_stick.h"
 
+#include "engine/clock.h"
+#include "engine/compare.h"
 #include "engine/disk_region.h"
 #include "engine/image_digest.h"
 #include "engine/path_text.h"
 #include "engine/target_disk.h"
-#include "engine/clock.h"
-#include "engine/compare.h"
 #include "engine/transfer.h"
 #include "engine/volume_lock.h"
 #include "engine/write_places.h"
@@ -38,8 +38,8 @@ Result not_built(const char* step) {
 }
 
 Result open_image(const WriteOptions& options, RunHoldings& held, uint64_t& image_size) {
-    const DWORD share = options.has_expected_sha256 ? FILE_SHARE_READ
-                                                    : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD share =
+        options.has_expected_sha256 ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
     OpenedFile image;
     if (open_existing_file(options.image_path, false, share, "image", image) != Result::Success) {
         return Result::Failed;
@@ -47,7 +47,8 @@ Result open_image(const WriteOptions& options, RunHoldings& held, uint64_t& imag
     held.image = image.handle;
     image_size = image.size;
     report("image: ", path_text(options.image_path), ", ", text::Mib{image_size}, " MiB\n");
-    if (image_size == 0) return fail("the image is empty");
+    if (image_size == 0)
+        return fail("the image is empty");
     return Result::Success;
 }
 
@@ -60,7 +61,8 @@ DiskRegion stick_region(const TargetDisk& target) {
 
 // A table that cannot be read counts as empty for planning.
 void read_table_for_planning(const DiskRegion& region, formats::GptTable& table) {
-    if (formats::read_gpt(region, table) != Result::Success) table.count = 0;
+    if (formats::read_gpt(region, table) != Result::Success)
+        table.count = 0;
 }
 
 // Whether the stick holds saved Wi-Fi networks that a run without an
@@ -70,7 +72,8 @@ bool stick_has_saved_wifi(const DiskRegion& stick) {
     static const char WIFI_KEY[11] = {'W', 'I', 'F', 'I', ' ', ' ', ' ', ' ', 'K', 'E', 'Y'};
     formats::FatVolume volume;
     bool found = false;
-    if (formats::open_tundra_volume(stick, volume, found) != Result::Success || !found) return false;
+    if (formats::open_tundra_volume(stick, volume, found) != Result::Success || !found)
+        return false;
     formats::DirItem item;
     return formats::find_tundra_file(volume, WIFI_KEY, item, found) == Result::Success && found;
 }
@@ -81,8 +84,10 @@ Result plan_run(const WriteOptions& options, RunHoldings& held, uint64_t image_s
     const DiskRegion image{held.image, 0, image_size, 1, false};
     const DiskRegion stick = stick_region(target);
     read_table_for_planning(stick, stick_table);
-    if (apply_keep_guid_rule(stick_table, options) != Result::Success) return Result::Failed;
-    if (apply_boot_checks(image, stick, options) != Result::Success) return Result::Failed;
+    if (apply_keep_guid_rule(stick_table, options) != Result::Success)
+        return Result::Failed;
+    if (apply_boot_checks(image, stick, options) != Result::Success)
+        return Result::Failed;
     read_table_for_planning(image, image_table);
     const bool whole_allowed = options.fresh || options.other_machine;
     if (plan_write(stick_table, image_table, image_size, target.bytes_per_sector, whole_allowed,
@@ -101,7 +106,8 @@ Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
         lock_and_dismount(target.disk_number) != Result::Success) {
         return Result::Failed;
     }
-    if (!options.logs_dir.is_none()) return not_built("copy the stick's logs");
+    if (!options.logs_dir.is_none())
+        return not_built("copy the stick's logs");
     const DiskRegion stick = stick_region(target);
     if (!options.has_expected_stick && stick_has_saved_wifi(stick)) {
         return not_built("carry the stick's saved Wi-Fi networks over");
@@ -116,8 +122,8 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     }
     const int64_t start_count = counter_now();
     workspace.changed_place_count = 0;
-    held.transfer = {held.target.handle, held.image, plan.start, plan.length, options.chunk_bytes,
-                     options.queue_depth};
+    held.transfer = {held.target.handle, held.image,          plan.start,
+                     plan.length,        options.chunk_bytes, options.queue_depth};
     held.transfers_may_be_in_flight = true;
     if (compare_or_take_all(held.transfer, options.full, plan.kind, start_count) !=
         Result::Success) {
@@ -140,37 +146,46 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
                                    0, &returned, nullptr);
     }
     const DiskRegion stick = stick_region(target);
-    if (formats::list_partitions(stick) != Result::Success) return Result::Failed;
+    if (formats::list_partitions(stick) != Result::Success)
+        return Result::Failed;
     report_closing_line(plan.kind, start_count);
     return Result::Success;
 }
 
 Result run_steps(const WriteOptions& options, RunHoldings& held) {
-    if (options.image_path.is_none()) return fail("which image? --image FILE");
+    if (options.image_path.is_none())
+        return fail("which image? --image FILE");
     uint64_t image_size = 0;
-    if (open_image(options, held, image_size) != Result::Success) return Result::Failed;
+    if (open_image(options, held, image_size) != Result::Success)
+        return Result::Failed;
     const DiskRegion image{held.image, 0, image_size, 1, false};
     if (options.has_expected_sha256 &&
         check_image_digest(image, options.expected_sha256) != Result::Success) {
         return Result::Failed;
     }
-    if (open_target(options, held.target) != Result::Success) return Result::Failed;
-    if (check_image_fits(image_size, held.target) != Result::Success) return Result::Failed;
+    if (open_target(options, held.target) != Result::Success)
+        return Result::Failed;
+    if (check_image_fits(image_size, held.target) != Result::Success)
+        return Result::Failed;
     WritePlan plan;
-    if (plan_run(options, held, image_size, plan) != Result::Success) return Result::Failed;
-    if (prepare_stick(options, held) != Result::Success) return Result::Failed;
+    if (plan_run(options, held, image_size, plan) != Result::Success)
+        return Result::Failed;
+    if (prepare_stick(options, held) != Result::Success)
+        return Result::Failed;
     return transfer_and_verify(options, held, plan);
 }
 
 void close_if_open(HANDLE& handle) {
-    if (handle != INVALID_HANDLE_VALUE) (void)sys::CloseHandle(handle);
+    if (handle != INVALID_HANDLE_VALUE)
+        (void)sys::CloseHandle(handle);
     handle = INVALID_HANDLE_VALUE;
 }
 
 void release_run(RunHoldings& held) {
     // A transfer still in flight may be writing from a slot's buffer: wait
     // for each before anything is let go. A failure here replaces the reason.
-    if (held.transfers_may_be_in_flight) (void)drain_transfers(held.transfer);
+    if (held.transfers_may_be_in_flight)
+        (void)drain_transfers(held.transfer);
     held.transfers_may_be_in_flight = false;
     for (uint64_t i = 0; i < held.slot_events_made; ++i) {
         (void)sys::CloseHandle(workspace.slots[i].event);

@@ -12,7 +12,9 @@ constexpr char TUNDRA_DIRECTORY_NAME[11] = {'T', 'U', 'N', 'D', 'R', 'A', ' ', '
 
 uint8_t directory_buffer[DIRECTORY_BUFFER_BYTES];
 
-uint16_t load_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t load_u16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 struct Listing {
     DirItem* items;
@@ -25,13 +27,16 @@ struct Listing {
 void scan(const uint8_t* bytes, uint64_t length, Listing& listing) {
     for (uint64_t at = 0; at + ENTRY_BYTES <= length; at += ENTRY_BYTES) {
         const uint8_t* entry = bytes + at;
-        if (entry[0] == 0xE5) continue;
+        if (entry[0] == 0xE5)
+            continue;
         if (entry[0] == 0x00) {
             listing.stopped = true;
             return;
         }
-        if (entry[0] == '.') continue;
-        if ((entry[11] & ATTRIBUTE_VOLUME_LABEL) != 0) continue;  // labels and long names
+        if (entry[0] == '.')
+            continue;
+        if ((entry[11] & ATTRIBUTE_VOLUME_LABEL) != 0)
+            continue;  // labels and long names
         if (listing.count == listing.capacity) {
             listing.stopped = true;
             return;
@@ -76,8 +81,10 @@ Result list_chain(const FatVolume& volume, uint32_t first_cluster, Listing& list
             return Result::Failed;
         }
         scan(directory_buffer, volume.cluster_size, listing);
-        if (listing.stopped) break;
-        if (next_cluster(volume, *cluster, cluster) != Result::Success) return Result::Failed;
+        if (listing.stopped)
+            break;
+        if (next_cluster(volume, *cluster, cluster) != Result::Success)
+            return Result::Failed;
     }
     return Result::Success;
 }
@@ -87,15 +94,17 @@ Result list_chain(const FatVolume& volume, uint32_t first_cluster, Listing& list
 Result list_directory(const FatVolume& volume, DirectoryRef directory, DirItem* items,
                       uint32_t capacity, uint32_t& count) {
     Listing listing{items, capacity, 0, false};
-    const Result result = directory.fixed_root ? list_fixed_root(volume, listing)
-                                               : list_chain(volume, directory.first_cluster, listing);
+    const Result result = directory.fixed_root
+                              ? list_fixed_root(volume, listing)
+                              : list_chain(volume, directory.first_cluster, listing);
     count = listing.count;
     return result;
 }
 
 const DirItem* find_item(const DirItem* items, uint32_t count, const char name[11]) {
     for (uint32_t i = 0; i < count; ++i) {
-        if (memcmp(items[i].name, name, 11) == 0) return &items[i];
+        if (memcmp(items[i].name, name, 11) == 0)
+            return &items[i];
     }
     return nullptr;
 }
@@ -109,7 +118,8 @@ Result find_tundra_file(const FatVolume& volume, const char name[11], DirItem& i
         return Result::Failed;
     }
     const DirItem* tundra = find_item(listing, count, TUNDRA_DIRECTORY_NAME);
-    if (tundra == nullptr) return Result::Success;
+    if (tundra == nullptr)
+        return Result::Success;
     if (list_directory(volume, {false, tundra->first_cluster}, listing, TUNDRA_LISTING_CAPACITY,
                        count) != Result::Success) {
         return Result::Failed;
