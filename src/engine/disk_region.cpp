@@ -32,6 +32,30 @@ Result read_exact_at(HANDLE handle, bool overlapped, uint64_t offset, void* dest
     return Result::Success;
 }
 
+Result write_exact_at(HANDLE handle, bool overlapped, uint64_t offset, const void* source,
+                      uint32_t count) {
+    OVERLAPPED ov{};
+    ov.Offset = static_cast<DWORD>(offset);
+    ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    ov.hEvent = engine_inputs.disk_io_event;
+    DWORD written = 0;
+    if (overlapped) {
+        if (!sys::WriteFile(handle, source, count, nullptr, &ov) &&
+            sys::GetLastError() != ERROR_IO_PENDING) {
+            return fail("a write at ", offset, " failed (Windows error ", sys::GetLastError(), ")");
+        }
+        if (!sys::GetOverlappedResult(handle, &ov, &written, TRUE)) {
+            return fail("a write at ", offset, " failed (Windows error ", sys::GetLastError(), ")");
+        }
+    } else if (!sys::WriteFile(handle, source, count, &written, &ov)) {
+        return fail("a write at ", offset, " failed (Windows error ", sys::GetLastError(), ")");
+    }
+    if (written != count) {
+        return fail("a write at ", offset, " took ", written, " of ", count, " bytes");
+    }
+    return Result::Success;
+}
+
 Result read_at(const DiskRegion& region, uint64_t offset, void* destination, uint64_t length) {
     // Offsets come from disk contents: check every sum before using it.
     if (offset > UINT64_MAX - region.first || length > UINT64_MAX - (region.first + offset)) {

@@ -117,12 +117,12 @@ Result write_and_verify(const TransferContext& context, bool read_back_all) {
     return Result::Success;
 }
 
-void report_closing_line(PlanKind kind, int64_t start_count) {
+void report_closing_line(PlanKind kind, int64_t start_count, bool wifi_kept) {
     report("done in ", text::Seconds{seconds_since(start_count)}, " s: the stick holds ",
            kind == PLAN_TUNDRA_ONLY
                ? "the image's TUNDRA partition (every byte compared), its data area as it was"
                : "the image (every byte of its range compared)",
-           "\n");
+           wifi_kept ? ", with its saved Wi-Fi networks kept in TUNDRA\\WIFI.KEY\n" : "\n");
 }
 
 }  // namespace engine

@@ -10,32 +10,28 @@
 #include "engine/volume_lock.h"
 #include "engine/write_places.h"
 #include "engine/write_plan.h"
-#include "formats/fat.h"
 #include "formats/gpt.h"
+#include "formats/log_copy.h"
+#include "formats/saved_wifi.h"
 
 namespace engine {
 namespace {
 
 // What a run holds, acquired in this order: the image handle, the target
-// handle, the volume locks, the transfer slots' events. Released in reverse
-// by release_run whatever way the run ends.
+// handle, the volume locks, the transfer slots' events, and the saved Wi-Fi
+// networks in memory. Released by release_run whatever way the run ends.
 struct RunHoldings {
     HANDLE image = INVALID_HANDLE_VALUE;
     TargetDisk target;
     uint64_t slot_events_made = 0;
     TransferContext transfer;
     bool transfers_may_be_in_flight = false;
+    bool saved_wifi_read = false;
 };
 
 // Partition tables of the run: static, since each is several KiB.
 formats::GptTable stick_table;
 formats::GptTable image_table;
-
-// Steps of the run that this build does not have yet stop the run here,
-// before anything is written, and say so plainly.
-Result not_built(const char* step) {
-    return fail("this build of the engine cannot ", step, " yet; nothing was written");
-}
 
 Result open_image(const WriteOptions& options, RunHoldings& held, uint64_t& image_size) {
     const DWORD share =
@@ -65,19 +61,6 @@ void read_table_for_planning(const DiskRegion& region, formats::GptTable& table)
         table.count = 0;
 }
 
-// Whether the stick holds saved Wi-Fi networks that a run without an
-// expected stick would carry over. Reading never fails a run: a stick whose
-// file cannot be read has nothing to carry.
-bool stick_has_saved_wifi(const DiskRegion& stick) {
-    static const char WIFI_KEY[11] = {'W', 'I', 'F', 'I', ' ', ' ', ' ', ' ', 'K', 'E', 'Y'};
-    formats::FatVolume volume;
-    bool found = false;
-    if (formats::open_tundra_volume(stick, volume, found) != Result::Success || !found)
-        return false;
-    formats::DirItem item;
-    return formats::find_tundra_file(volume, WIFI_KEY, item, found) == Result::Success && found;
-}
-
 Result plan_run(const WriteOptions& options, RunHoldings& held, uint64_t image_size,
                 WritePlan& plan) {
     const TargetDisk& target = held.target;
@@ -98,6 +81,22 @@ Result plan_run(const WriteOptions& options, RunHoldings& held, uint64_t image_s
     return Result::Success;
 }
 
+// Step 9: the logs are safe in the folder before anything is written, or
+// nothing is written at all. A log that could not be copied under its name
+// counts as not copied.
+Result copy_logs_first(const TargetDisk& target, WideText folder) {
+    uint32_t skipped = 0;
+    const Result copied = formats::copy_logs(target, folder, skipped);
+    if (copied == Result::Success && skipped == 0)
+        return Result::Success;
+    if (copied == Result::Success)
+        (void)formats::fail_for_skipped_logs(skipped);
+    report("WARNING: the logs were not copied: ", failure_reason(), "\n");
+    return fail(
+        "nothing written, so the logs stay on the stick (copy them with tundra-stick logs, or pass "
+        "no --logs)");
+}
+
 // Steps 8 to 10: everything that must hold before the first byte is
 // compared or written.
 Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
@@ -106,12 +105,32 @@ Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
         lock_and_dismount(target.disk_number) != Result::Success) {
         return Result::Failed;
     }
-    if (!options.logs_dir.is_none())
-        return not_built("copy the stick's logs");
-    const DiskRegion stick = stick_region(target);
-    if (!options.has_expected_stick && stick_has_saved_wifi(stick)) {
-        return not_built("carry the stick's saved Wi-Fi networks over");
+    if (!options.logs_dir.is_none() &&
+        copy_logs_first(target, options.logs_dir) != Result::Success) {
+        return Result::Failed;
     }
+    if (!options.has_expected_stick) {
+        held.saved_wifi_read = true;
+        formats::read_saved_wifi(stick_region(target));
+        if (formats::saved_wifi.length > 0) {
+            report("the stick's saved Wi-Fi networks (TUNDRA\\WIFI.KEY) ",
+                   options.dry_run ? "would be" : "will be", " carried over\n");
+        }
+    }
+    return Result::Success;
+}
+
+// Step 15: the networks read before the write go into the new image's file.
+Result carry_wifi_over(const TargetDisk& target, bool& kept) {
+    kept = false;
+    if (formats::saved_wifi.length == 0)
+        return Result::Success;
+    if (formats::write_saved_wifi(stick_region(target), target.handle, target.bytes_per_sector,
+                                  kept) != Result::Success) {
+        return Result::Failed;
+    }
+    if (kept)
+        report("carried over the saved Wi-Fi networks (TUNDRA\\WIFI.KEY, read back as written)\n");
     return Result::Success;
 }
 
@@ -139,6 +158,9 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     }
     held.transfers_may_be_in_flight = false;
     const TargetDisk& target = held.target;
+    bool wifi_kept = false;
+    if (carry_wifi_over(target, wifi_kept) != Result::Success)
+        return Result::Failed;
     if (target.is_disk) {
         // Asks Windows to read the new partition table; nothing depends on it.
         DWORD returned = 0;
@@ -148,7 +170,7 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     const DiskRegion stick = stick_region(target);
     if (formats::list_partitions(stick) != Result::Success)
         return Result::Failed;
-    report_closing_line(plan.kind, start_count);
+    report_closing_line(plan.kind, start_count, wifi_kept);
     return Result::Success;
 }
 
@@ -192,6 +214,10 @@ void release_run(RunHoldings& held) {
         workspace.slots[i].event = nullptr;
     }
     held.slot_events_made = 0;
+    // The networks' keys do not outlive the run, whatever its result.
+    if (held.saved_wifi_read)
+        formats::wipe_saved_wifi();
+    held.saved_wifi_read = false;
     release_volumes();
     close_if_open(held.target.handle);
     close_if_open(held.image);

@@ -10,7 +10,7 @@ constexpr uint32_t ENTRY_BYTES = 32;
 constexpr uint32_t TUNDRA_LISTING_CAPACITY = 256;
 constexpr char TUNDRA_DIRECTORY_NAME[11] = {'T', 'U', 'N', 'D', 'R', 'A', ' ', ' ', ' ', ' ', ' '};
 
-uint8_t directory_buffer[DIRECTORY_BUFFER_BYTES];
+uint8_t directory_bytes[DIRECTORY_BUFFER_BYTES];
 
 uint16_t load_u16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -53,11 +53,11 @@ Result list_fixed_root(const FatVolume& volume, Listing& listing) {
     for (uint64_t done = 0; done < volume.root_area_size && !listing.stopped;) {
         const uint64_t rest = volume.root_area_size - done;
         const uint64_t piece = rest < DIRECTORY_BUFFER_BYTES ? rest : DIRECTORY_BUFFER_BYTES;
-        if (engine::read_at(volume.partition, volume.root_area_offset + done, directory_buffer,
+        if (engine::read_at(volume.partition, volume.root_area_offset + done, directory_bytes,
                             piece) != Result::Success) {
             return Result::Failed;
         }
-        scan(directory_buffer, piece, listing);
+        scan(directory_bytes, piece, listing);
         done += piece;
     }
     return Result::Success;
@@ -76,11 +76,11 @@ Result list_chain(const FatVolume& volume, uint32_t first_cluster, Listing& list
             return engine::fail("a directory on the TUNDRA partition loops");
         }
         const uint64_t offset = volume.data_offset + uint64_t{*cluster - 2} * volume.cluster_size;
-        if (engine::read_at(volume.partition, offset, directory_buffer, volume.cluster_size) !=
+        if (engine::read_at(volume.partition, offset, directory_bytes, volume.cluster_size) !=
             Result::Success) {
             return Result::Failed;
         }
-        scan(directory_buffer, volume.cluster_size, listing);
+        scan(directory_bytes, volume.cluster_size, listing);
         if (listing.stopped)
             break;
         if (next_cluster(volume, *cluster, cluster) != Result::Success)
@@ -90,6 +90,10 @@ Result list_chain(const FatVolume& volume, uint32_t first_cluster, Listing& list
 }
 
 }  // namespace
+
+uint8_t* directory_buffer() {
+    return directory_bytes;
+}
 
 Result list_directory(const FatVolume& volume, DirectoryRef directory, DirItem* items,
                       uint32_t capacity, uint32_t& count) {

@@ -91,11 +91,13 @@ BOOL fail_with(DWORD code) {
     return FALSE;
 }
 
-// UTF-16 to UTF-8 for POSIX paths; false when the path does not fit.
+// UTF-16 to UTF-8 for POSIX paths; false when the path does not fit. A "\"
+// separates folders as it does on Windows, so that paths joined the Windows
+// way name the same files here.
 bool utf8_path(LPCWSTR path, char* out, size_t capacity) {
     size_t n = 0;
     for (size_t i = 0; path[i] != 0; ++i) {
-        uint32_t cp = path[i];
+        uint32_t cp = path[i] == u'\\' ? u'/' : path[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (path[i + 1] - 0xDC00);
             ++i;
