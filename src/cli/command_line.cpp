@@ -30,14 +30,14 @@ constexpr uint8_t WRITE = 1;
 constexpr uint8_t LOGS = 2;
 constexpr uint8_t BACKUP = 4;
 
-struct OptionSpec {
+struct KnownOption {
     const char* name;
     OptionId id;
     bool takes_value;
     uint8_t commands;
 };
 
-constexpr OptionSpec OPTIONS[] = {
+constexpr KnownOption OPTIONS[] = {
     {"--image", OptionId::Image, true, WRITE},
     {"--serial", OptionId::Serial, true, WRITE | LOGS | BACKUP},
     {"--target", OptionId::Target, true, WRITE | LOGS | BACKUP},
@@ -57,13 +57,13 @@ constexpr OptionSpec OPTIONS[] = {
 };
 constexpr size_t OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 
-struct CommandSpec {
+struct KnownCommand {
     const char* name;
     ToolCommand command;
     uint8_t bit;  // 0: takes no options
 };
 
-constexpr CommandSpec COMMANDS[] = {
+constexpr KnownCommand COMMANDS[] = {
     {"list", ToolCommand::List, 0},
     {"write", ToolCommand::Write, WRITE},
     {"logs", ToolCommand::Logs, LOGS},
@@ -108,8 +108,8 @@ class Parser {
         return false;
     }
 
-    bool value(const OptionSpec& spec, engine::WideText value);
-    bool number(const OptionSpec& spec, engine::WideText text, uint64_t low, uint64_t high,
+    bool value(const KnownOption& known, engine::WideText value);
+    bool number(const KnownOption& known, engine::WideText text, uint64_t low, uint64_t high,
                 const char* what, uint64_t& number);
     bool one_stick();
 
@@ -121,12 +121,12 @@ class Parser {
 };
 
 bool Parser::command(engine::WideText name) {
-    for (const CommandSpec& spec : COMMANDS) {
-        if (!equals_ascii(name, spec.name))
+    for (const KnownCommand& known : COMMANDS) {
+        if (!equals_ascii(name, known.name))
             continue;
-        request_.command = spec.command;
-        command_bit_ = spec.bit;
-        command_name_ = spec.name;
+        request_.command = known.command;
+        command_bit_ = known.bit;
+        command_name_ = known.name;
         return true;
     }
     return refuse("unknown command ", engine::path_text(name),
@@ -140,43 +140,43 @@ bool Parser::option(int argc, const WCHAR* const* argv, int& index) {
         return refuse("unexpected ", engine::path_text(argument), ": options start with --");
     }
     for (size_t k = 0; k < OPTION_COUNT; ++k) {
-        const OptionSpec& spec = OPTIONS[k];
-        if (!equals_ascii(argument, spec.name))
+        const KnownOption& known = OPTIONS[k];
+        if (!equals_ascii(argument, known.name))
             continue;
-        if ((spec.commands & command_bit_) == 0) {
-            return refuse(command_name_, " does not take ", spec.name);
+        if ((known.commands & command_bit_) == 0) {
+            return refuse(command_name_, " does not take ", known.name);
         }
-        if (seen_[k] && spec.id != OptionId::KeepGuid)
-            return refuse(spec.name, " is given twice");
+        if (seen_[k] && known.id != OptionId::KeepGuid)
+            return refuse(known.name, " is given twice");
         seen_[k] = true;
-        if (!spec.takes_value)
-            return value(spec, {});
+        if (!known.takes_value)
+            return value(known, {});
         if (index + 1 >= argc)
-            return refuse(spec.name, " needs a value");
+            return refuse(known.name, " needs a value");
         const engine::WideText given = wide_of(argv[++index]);
         if (given.length == 0 || is_option_like(given))
-            return refuse(spec.name, " needs a value");
-        return value(spec, given);
+            return refuse(known.name, " needs a value");
+        return value(known, given);
     }
     return refuse("unknown option ", engine::path_text(argument));
 }
 
-bool Parser::number(const OptionSpec& spec, engine::WideText text, uint64_t low, uint64_t high,
+bool Parser::number(const KnownOption& known, engine::WideText text, uint64_t low, uint64_t high,
                     const char* what, uint64_t& number) {
     const NumberRead read = read_decimal(text, number);
     if (read == NumberRead::Ok && number >= low && number <= high)
         return true;
     if (read == NumberRead::TooLarge && high == UINT64_MAX) {
-        return refuse(spec.name, " is too large: at most 18446744073709551615");
+        return refuse(known.name, " is too large: at most 18446744073709551615");
     }
-    return refuse(spec.name, " takes ", what);
+    return refuse(known.name, " takes ", what);
 }
 
-bool Parser::value(const OptionSpec& spec, engine::WideText given) {
+bool Parser::value(const KnownOption& known, engine::WideText given) {
     engine::WriteOptions& options = request_.options;
     uint64_t n = 0;
     size_t length = 0;
-    switch (spec.id) {
+    switch (known.id) {
         case OptionId::Image:
             options.image_path = given;
             return true;
@@ -236,24 +236,24 @@ bool Parser::value(const OptionSpec& spec, engine::WideText given) {
             ++options.keep_guid_count;
             return true;
         case OptionId::MaxGb:
-            if (!number(spec, given, 0, UINT64_MAX, "a whole number of GB", n))
+            if (!number(known, given, 0, UINT64_MAX, "a whole number of GB", n))
                 return false;
             options.max_gb = n;
             return true;
         case OptionId::ChunkMib:
-            if (!number(spec, given, 1, MAX_CHUNK_MIB, "a whole number of MiB from 1 to 4", n)) {
+            if (!number(known, given, 1, MAX_CHUNK_MIB, "a whole number of MiB from 1 to 4", n)) {
                 return false;
             }
             options.chunk_bytes = static_cast<uint32_t>(n * 1048576);
             return true;
         case OptionId::QueueDepth:
-            if (!number(spec, given, 1, MAX_QUEUE_DEPTH, "a whole number from 1 to 8", n)) {
+            if (!number(known, given, 1, MAX_QUEUE_DEPTH, "a whole number from 1 to 8", n)) {
                 return false;
             }
             options.queue_depth = static_cast<uint32_t>(n);
             return true;
     }
-    return refuse("unknown option ", spec.name);
+    return refuse("unknown option ", known.name);
 }
 
 // A stick by its serial, or a file that stands in for one: exactly one.

@@ -33,9 +33,12 @@ bool starts_with(const std::string& text, const std::string& start) {
     return text.compare(0, start.size(), start) == 0;
 }
 
+// 400 clusters of 512 bytes: small enough for a chain to loop past them.
+const fixtures::FatSpec SMALL_FAT12{12, 400, 512, 1, 2, 64, 0};
+
 // A FAT12 stick in code, for what mtools will not write.
 struct CraftedStick {
-    fixtures::FatImage volume{{12, 400, 512, 1, 2, 64, 0}};
+    fixtures::FatImage volume{SMALL_FAT12};
     uint32_t tundra = 0;
     uint32_t logs = 0;
 
