@@ -1,5 +1,5 @@
-// The byte range through which every engine and on-stick read goes, and the
-// two positioned reads.
+// The byte range through which every engine and on-stick read goes, the
+// two positioned reads, and the single positioned write beside them.
 #pragma once
 
 #include <cstdint>
@@ -24,5 +24,10 @@ Result read_at(const DiskRegion& region, uint64_t offset, void* destination, uin
 // One positioned read of exactly `count` bytes at an absolute offset.
 Result read_exact_at(HANDLE handle, bool overlapped, uint64_t offset, void* destination,
                      uint32_t count);
+
+// One positioned write of exactly `count` bytes at an absolute offset, waited
+// for; the engine's bulk transfers have their own slots instead.
+Result write_exact_at(HANDLE handle, bool overlapped, uint64_t offset, const void* source,
+                      uint32_t count);
 
 }  // namespace engine

@@ -34,11 +34,12 @@ Result read_back_whole_range(const TransferContext& context) {
         return Result::Failed;
     }
     if (differing != 0) {
-        return fail("after writing, ", differing, " bytes of the stick still differ from the image");
+        return fail("after writing, ", differing,
+                    " bytes of the stick still differ from the image");
     }
     report("read all ", text::Mib{context.length}, " MiB back in ",
-           text::Seconds{seconds_since(started)}, " s: stick sha256 ", text::Sha256Hex{stick_digest},
-           "\n");
+           text::Seconds{seconds_since(started)}, " s: stick sha256 ",
+           text::Sha256Hex{stick_digest}, "\n");
     return Result::Success;
 }
 
@@ -57,7 +58,8 @@ Result write_changed_places(const TransferContext& context) {
             return Result::Failed;
         }
     }
-    if (drain_transfers(context) != Result::Success) return Result::Failed;
+    if (drain_transfers(context) != Result::Success)
+        return Result::Failed;
     if (!sys::FlushFileBuffers(context.stick)) {
         return fail("the stick did not take the writes (Windows error ", sys::GetLastError(), ")");
     }
@@ -68,7 +70,8 @@ Result verify_written_places(const TransferContext& context) {
     const uint64_t places = workspace.changed_place_count;
     uint64_t issued = 0;
     for (; issued < context.queue_depth && issued < places; ++issued) {
-        if (issue_read_back(context, issued) != Result::Success) return Result::Failed;
+        if (issue_read_back(context, issued) != Result::Success)
+            return Result::Failed;
     }
     for (uint64_t i = 0; i < places; ++i) {
         const uint32_t slot = static_cast<uint32_t>(i % context.queue_depth);
@@ -83,7 +86,8 @@ Result verify_written_places(const TransferContext& context) {
                         " (", place.length, " bytes): it may be failing");
         }
         if (issued < places) {
-            if (issue_read_back(context, issued) != Result::Success) return Result::Failed;
+            if (issue_read_back(context, issued) != Result::Success)
+                return Result::Failed;
             ++issued;
         }
     }
@@ -96,26 +100,29 @@ Result write_and_verify(const TransferContext& context, bool read_back_all) {
     } else {
         const uint64_t written = written_bytes();
         const int64_t write_start = counter_now();
-        if (write_changed_places(context) != Result::Success) return Result::Failed;
+        if (write_changed_places(context) != Result::Success)
+            return Result::Failed;
         const int64_t write_end = counter_now();
         const double seconds =
             text::seconds_between(write_start, write_end, engine_inputs.perf_frequency);
         report("wrote ", text::Mib{written}, " MiB in ", text::Seconds{seconds}, " s (",
                text::MbPerSecond{written, seconds}, " MB/s)\n");
-        if (verify_written_places(context) != Result::Success) return Result::Failed;
-        report("read back ", text::Mib{written}, " MiB in ", text::Seconds{seconds_since(write_end)},
-               " s: as written\n");
+        if (verify_written_places(context) != Result::Success)
+            return Result::Failed;
+        report("read back ", text::Mib{written}, " MiB in ",
+               text::Seconds{seconds_since(write_end)}, " s: as written\n");
     }
-    if (read_back_all) return read_back_whole_range(context);
+    if (read_back_all)
+        return read_back_whole_range(context);
     return Result::Success;
 }
 
-void report_closing_line(PlanKind kind, int64_t start_count) {
+void report_closing_line(PlanKind kind, int64_t start_count, bool wifi_kept) {
     report("done in ", text::Seconds{seconds_since(start_count)}, " s: the stick holds ",
            kind == PLAN_TUNDRA_ONLY
                ? "the image's TUNDRA partition (every byte compared), its data area as it was"
                : "the image (every byte of its range compared)",
-           "\n");
+           wifi_kept ? ", with its saved Wi-Fi networks kept in TUNDRA\\WIFI.KEY\n" : "\n");
 }
 
 }  // namespace engine

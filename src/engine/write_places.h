@@ -17,6 +17,8 @@ Result verify_written_places(const TransferContext& context);
 // check and, with `read_back_all`, the whole range read back.
 Result write_and_verify(const TransferContext& context, bool read_back_all);
 
-void report_closing_line(PlanKind kind, int64_t start_count);
+// The run's last line; `wifi_kept` when saved networks were carried over and
+// read back as written.
+void report_closing_line(PlanKind kind, int64_t start_count, bool wifi_kept);
 
 }  // namespace engine

@@ -1,45 +1,41 @@
 #include "engine/write_stick.h"
 
+#include "engine/clock.h"
+#include "engine/compare.h"
 #include "engine/disk_region.h"
 #include "engine/image_digest.h"
 #include "engine/path_text.h"
 #include "engine/target_disk.h"
-#include "engine/clock.h"
-#include "engine/compare.h"
 #include "engine/transfer.h"
 #include "engine/volume_lock.h"
 #include "engine/write_places.h"
 #include "engine/write_plan.h"
-#include "formats/fat.h"
 #include "formats/gpt.h"
+#include "formats/log_copy.h"
+#include "formats/saved_wifi.h"
 
 namespace engine {
 namespace {
 
 // What a run holds, acquired in this order: the image handle, the target
-// handle, the volume locks, the transfer slots' events. Released in reverse
-// by release_run whatever way the run ends.
+// handle, the volume locks, the transfer slots' events, and the saved Wi-Fi
+// networks in memory. Released by release_run whatever way the run ends.
 struct RunHoldings {
     HANDLE image = INVALID_HANDLE_VALUE;
     TargetDisk target;
     uint64_t slot_events_made = 0;
     TransferContext transfer;
     bool transfers_may_be_in_flight = false;
+    bool saved_wifi_read = false;
 };
 
 // Partition tables of the run: static, since each is several KiB.
 formats::GptTable stick_table;
 formats::GptTable image_table;
 
-// Steps of the run that this build does not have yet stop the run here,
-// before anything is written, and say so plainly.
-Result not_built(const char* step) {
-    return fail("this build of the engine cannot ", step, " yet; nothing was written");
-}
-
 Result open_image(const WriteOptions& options, RunHoldings& held, uint64_t& image_size) {
-    const DWORD share = options.has_expected_sha256 ? FILE_SHARE_READ
-                                                    : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD share =
+        options.has_expected_sha256 ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
     OpenedFile image;
     if (open_existing_file(options.image_path, false, share, "image", image) != Result::Success) {
         return Result::Failed;
@@ -47,7 +43,8 @@ Result open_image(const WriteOptions& options, RunHoldings& held, uint64_t& imag
     held.image = image.handle;
     image_size = image.size;
     report("image: ", path_text(options.image_path), ", ", text::Mib{image_size}, " MiB\n");
-    if (image_size == 0) return fail("the image is empty");
+    if (image_size == 0)
+        return fail("the image is empty");
     return Result::Success;
 }
 
@@ -60,19 +57,8 @@ DiskRegion stick_region(const TargetDisk& target) {
 
 // A table that cannot be read counts as empty for planning.
 void read_table_for_planning(const DiskRegion& region, formats::GptTable& table) {
-    if (formats::read_gpt(region, table) != Result::Success) table.count = 0;
-}
-
-// Whether the stick holds saved Wi-Fi networks that a run without an
-// expected stick would carry over. Reading never fails a run: a stick whose
-// file cannot be read has nothing to carry.
-bool stick_has_saved_wifi(const DiskRegion& stick) {
-    static const char WIFI_KEY[11] = {'W', 'I', 'F', 'I', ' ', ' ', ' ', ' ', 'K', 'E', 'Y'};
-    formats::FatVolume volume;
-    bool found = false;
-    if (formats::open_tundra_volume(stick, volume, found) != Result::Success || !found) return false;
-    formats::DirItem item;
-    return formats::find_tundra_file(volume, WIFI_KEY, item, found) == Result::Success && found;
+    if (formats::read_gpt(region, table) != Result::Success)
+        table.count = 0;
 }
 
 Result plan_run(const WriteOptions& options, RunHoldings& held, uint64_t image_size,
@@ -81,8 +67,10 @@ Result plan_run(const WriteOptions& options, RunHoldings& held, uint64_t image_s
     const DiskRegion image{held.image, 0, image_size, 1, false};
     const DiskRegion stick = stick_region(target);
     read_table_for_planning(stick, stick_table);
-    if (apply_keep_guid_rule(stick_table, options) != Result::Success) return Result::Failed;
-    if (apply_boot_checks(image, stick, options) != Result::Success) return Result::Failed;
+    if (apply_keep_guid_rule(stick_table, options) != Result::Success)
+        return Result::Failed;
+    if (apply_boot_checks(image, stick, options) != Result::Success)
+        return Result::Failed;
     read_table_for_planning(image, image_table);
     const bool whole_allowed = options.fresh || options.other_machine;
     if (plan_write(stick_table, image_table, image_size, target.bytes_per_sector, whole_allowed,
@@ -93,6 +81,22 @@ Result plan_run(const WriteOptions& options, RunHoldings& held, uint64_t image_s
     return Result::Success;
 }
 
+// Step 9: the logs are safe in the folder before anything is written, or
+// nothing is written at all. A log that could not be copied under its name
+// counts as not copied.
+Result copy_logs_first(const TargetDisk& target, WideText folder) {
+    uint32_t skipped = 0;
+    const Result copied = formats::copy_logs(target, folder, skipped);
+    if (copied == Result::Success && skipped == 0)
+        return Result::Success;
+    if (copied == Result::Success)
+        (void)formats::fail_for_skipped_logs(skipped);
+    report("WARNING: the logs were not copied: ", failure_reason(), "\n");
+    return fail(
+        "nothing written, so the logs stay on the stick (copy them with tundra-stick logs, or pass "
+        "no --logs)");
+}
+
 // Steps 8 to 10: everything that must hold before the first byte is
 // compared or written.
 Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
@@ -101,11 +105,32 @@ Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
         lock_and_dismount(target.disk_number) != Result::Success) {
         return Result::Failed;
     }
-    if (!options.logs_dir.is_none()) return not_built("copy the stick's logs");
-    const DiskRegion stick = stick_region(target);
-    if (!options.has_expected_stick && stick_has_saved_wifi(stick)) {
-        return not_built("carry the stick's saved Wi-Fi networks over");
+    if (!options.logs_dir.is_none() &&
+        copy_logs_first(target, options.logs_dir) != Result::Success) {
+        return Result::Failed;
     }
+    if (!options.has_expected_stick) {
+        held.saved_wifi_read = true;
+        formats::read_saved_wifi(stick_region(target));
+        if (formats::saved_wifi.length > 0) {
+            report("the stick's saved Wi-Fi networks (TUNDRA\\WIFI.KEY) ",
+                   options.dry_run ? "would be" : "will be", " carried over\n");
+        }
+    }
+    return Result::Success;
+}
+
+// Step 15: the networks read before the write go into the new image's file.
+Result carry_wifi_over(const TargetDisk& target, bool& kept) {
+    kept = false;
+    if (formats::saved_wifi.length == 0)
+        return Result::Success;
+    if (formats::write_saved_wifi(stick_region(target), target.handle, target.bytes_per_sector,
+                                  kept) != Result::Success) {
+        return Result::Failed;
+    }
+    if (kept)
+        report("carried over the saved Wi-Fi networks (TUNDRA\\WIFI.KEY, read back as written)\n");
     return Result::Success;
 }
 
@@ -116,8 +141,8 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     }
     const int64_t start_count = counter_now();
     workspace.changed_place_count = 0;
-    held.transfer = {held.target.handle, held.image, plan.start, plan.length, options.chunk_bytes,
-                     options.queue_depth};
+    held.transfer = {held.target.handle, held.image,          plan.start,
+                     plan.length,        options.chunk_bytes, options.queue_depth};
     held.transfers_may_be_in_flight = true;
     if (compare_or_take_all(held.transfer, options.full, plan.kind, start_count) !=
         Result::Success) {
@@ -133,6 +158,9 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     }
     held.transfers_may_be_in_flight = false;
     const TargetDisk& target = held.target;
+    bool wifi_kept = false;
+    if (carry_wifi_over(target, wifi_kept) != Result::Success)
+        return Result::Failed;
     if (target.is_disk) {
         // Asks Windows to read the new partition table; nothing depends on it.
         DWORD returned = 0;
@@ -140,30 +168,38 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
                                    0, &returned, nullptr);
     }
     const DiskRegion stick = stick_region(target);
-    if (formats::list_partitions(stick) != Result::Success) return Result::Failed;
-    report_closing_line(plan.kind, start_count);
+    if (formats::list_partitions(stick) != Result::Success)
+        return Result::Failed;
+    report_closing_line(plan.kind, start_count, wifi_kept);
     return Result::Success;
 }
 
 Result run_steps(const WriteOptions& options, RunHoldings& held) {
-    if (options.image_path.is_none()) return fail("which image? --image FILE");
+    if (options.image_path.is_none())
+        return fail("which image? --image FILE");
     uint64_t image_size = 0;
-    if (open_image(options, held, image_size) != Result::Success) return Result::Failed;
+    if (open_image(options, held, image_size) != Result::Success)
+        return Result::Failed;
     const DiskRegion image{held.image, 0, image_size, 1, false};
     if (options.has_expected_sha256 &&
         check_image_digest(image, options.expected_sha256) != Result::Success) {
         return Result::Failed;
     }
-    if (open_target(options, held.target) != Result::Success) return Result::Failed;
-    if (check_image_fits(image_size, held.target) != Result::Success) return Result::Failed;
+    if (open_target(options, held.target) != Result::Success)
+        return Result::Failed;
+    if (check_image_fits(image_size, held.target) != Result::Success)
+        return Result::Failed;
     WritePlan plan;
-    if (plan_run(options, held, image_size, plan) != Result::Success) return Result::Failed;
-    if (prepare_stick(options, held) != Result::Success) return Result::Failed;
+    if (plan_run(options, held, image_size, plan) != Result::Success)
+        return Result::Failed;
+    if (prepare_stick(options, held) != Result::Success)
+        return Result::Failed;
     return transfer_and_verify(options, held, plan);
 }
 
 void close_if_open(HANDLE& handle) {
-    if (handle != INVALID_HANDLE_VALUE) (void)sys::CloseHandle(handle);
+    if (handle != INVALID_HANDLE_VALUE)
+        (void)sys::CloseHandle(handle);
     handle = INVALID_HANDLE_VALUE;
 }
 
@@ -171,13 +207,18 @@ void release_run(RunHoldings& held) {
     // A transfer still in flight may be writing from a slot's buffer: wait
     // for every one before anything is let go. The first failure here
     // replaces the reason.
-    if (held.transfers_may_be_in_flight) (void)drain_transfers(held.transfer);
+    if (held.transfers_may_be_in_flight)
+        (void)drain_transfers(held.transfer);
     held.transfers_may_be_in_flight = false;
     for (uint64_t i = 0; i < held.slot_events_made; ++i) {
         (void)sys::CloseHandle(workspace.slots[i].event);
         workspace.slots[i].event = nullptr;
     }
     held.slot_events_made = 0;
+    // The networks' keys do not outlive the run, whatever its result.
+    if (held.saved_wifi_read)
+        formats::wipe_saved_wifi();
+    held.saved_wifi_read = false;
     release_volumes();
     close_if_open(held.target.handle);
     close_if_open(held.image);

@@ -49,6 +49,20 @@ struct DirectoryRef {
 // The volume's root directory, whatever its FAT type.
 DirectoryRef root_directory(const FatVolume& volume);
 
+// Whether `cluster` is one of the volume's data clusters (2 and up).
+inline bool has_cluster(const FatVolume& volume, uint32_t cluster) {
+    return cluster >= 2 && cluster - 2 < volume.cluster_count;
+}
+
+// Where a data cluster starts, from the partition's first byte.
+inline uint64_t cluster_offset(const FatVolume& volume, uint32_t cluster) {
+    return volume.data_offset + uint64_t{cluster - 2} * volume.cluster_size;
+}
+
+// The one 256 KiB buffer that directory listings read into; log copying
+// moves file data through it too, so no two of them may interleave.
+uint8_t* directory_buffer();
+
 Result parse_boot_sector(const DiskRegion& partition, FatVolume& volume);
 
 // The FAT volume of the disk's TUNDRA partition; `found` is false (and the

@@ -10,9 +10,11 @@ constexpr uint32_t ENTRY_BYTES = 32;
 constexpr uint32_t TUNDRA_LISTING_CAPACITY = 256;
 constexpr char TUNDRA_DIRECTORY_NAME[11] = {'T', 'U', 'N', 'D', 'R', 'A', ' ', ' ', ' ', ' ', ' '};
 
-uint8_t directory_buffer[DIRECTORY_BUFFER_BYTES];
+uint8_t directory_bytes[DIRECTORY_BUFFER_BYTES];
 
-uint16_t load_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t load_u16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 struct Listing {
     DirItem* items;
@@ -25,13 +27,16 @@ struct Listing {
 void scan(const uint8_t* bytes, uint64_t length, Listing& listing) {
     for (uint64_t at = 0; at + ENTRY_BYTES <= length; at += ENTRY_BYTES) {
         const uint8_t* entry = bytes + at;
-        if (entry[0] == 0xE5) continue;
+        if (entry[0] == 0xE5)
+            continue;
         if (entry[0] == 0x00) {
             listing.stopped = true;
             return;
         }
-        if (entry[0] == '.') continue;
-        if ((entry[11] & ATTRIBUTE_VOLUME_LABEL) != 0) continue;  // labels and long names
+        if (entry[0] == '.')
+            continue;
+        if ((entry[11] & ATTRIBUTE_VOLUME_LABEL) != 0)
+            continue;  // labels and long names
         if (listing.count == listing.capacity) {
             listing.stopped = true;
             return;
@@ -48,11 +53,11 @@ Result list_fixed_root(const FatVolume& volume, Listing& listing) {
     for (uint64_t done = 0; done < volume.root_area_size && !listing.stopped;) {
         const uint64_t rest = volume.root_area_size - done;
         const uint64_t piece = rest < DIRECTORY_BUFFER_BYTES ? rest : DIRECTORY_BUFFER_BYTES;
-        if (engine::read_at(volume.partition, volume.root_area_offset + done, directory_buffer,
+        if (engine::read_at(volume.partition, volume.root_area_offset + done, directory_bytes,
                             piece) != Result::Success) {
             return Result::Failed;
         }
-        scan(directory_buffer, piece, listing);
+        scan(directory_bytes, piece, listing);
         done += piece;
     }
     return Result::Success;
@@ -71,31 +76,39 @@ Result list_chain(const FatVolume& volume, uint32_t first_cluster, Listing& list
             return engine::fail("a directory on the TUNDRA partition loops");
         }
         const uint64_t offset = volume.data_offset + uint64_t{*cluster - 2} * volume.cluster_size;
-        if (engine::read_at(volume.partition, offset, directory_buffer, volume.cluster_size) !=
+        if (engine::read_at(volume.partition, offset, directory_bytes, volume.cluster_size) !=
             Result::Success) {
             return Result::Failed;
         }
-        scan(directory_buffer, volume.cluster_size, listing);
-        if (listing.stopped) break;
-        if (next_cluster(volume, *cluster, cluster) != Result::Success) return Result::Failed;
+        scan(directory_bytes, volume.cluster_size, listing);
+        if (listing.stopped)
+            break;
+        if (next_cluster(volume, *cluster, cluster) != Result::Success)
+            return Result::Failed;
     }
     return Result::Success;
 }
 
 }  // namespace
 
+uint8_t* directory_buffer() {
+    return directory_bytes;
+}
+
 Result list_directory(const FatVolume& volume, DirectoryRef directory, DirItem* items,
                       uint32_t capacity, uint32_t& count) {
     Listing listing{items, capacity, 0, false};
-    const Result result = directory.fixed_root ? list_fixed_root(volume, listing)
-                                               : list_chain(volume, directory.first_cluster, listing);
+    const Result result = directory.fixed_root
+                              ? list_fixed_root(volume, listing)
+                              : list_chain(volume, directory.first_cluster, listing);
     count = listing.count;
     return result;
 }
 
 const DirItem* find_item(const DirItem* items, uint32_t count, const char name[11]) {
     for (uint32_t i = 0; i < count; ++i) {
-        if (memcmp(items[i].name, name, 11) == 0) return &items[i];
+        if (memcmp(items[i].name, name, 11) == 0)
+            return &items[i];
     }
     return nullptr;
 }
@@ -109,7 +122,8 @@ Result find_tundra_file(const FatVolume& volume, const char name[11], DirItem& i
         return Result::Failed;
     }
     const DirItem* tundra = find_item(listing, count, TUNDRA_DIRECTORY_NAME);
-    if (tundra == nullptr) return Result::Success;
+    if (tundra == nullptr)
+        return Result::Success;
     if (list_directory(volume, {false, tundra->first_cluster}, listing, TUNDRA_LISTING_CAPACITY,
                        count) != Result::Success) {
         return Result::Failed;

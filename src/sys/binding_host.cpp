@@ -39,13 +39,17 @@ std::mutex pool_mutex;
 std::condition_variable event_changed;
 HostObject pool[HOST_HANDLE_CAPACITY];
 
-HANDLE handle_of(size_t slot) { return reinterpret_cast<HANDLE>(HOST_HANDLE_BASE + slot * 4); }
+HANDLE handle_of(size_t slot) {
+    return reinterpret_cast<HANDLE>(HOST_HANDLE_BASE + slot * 4);
+}
 
 HostObject* object_of(HANDLE h, Kind kind) {
     const uintptr_t value = reinterpret_cast<uintptr_t>(h);
-    if (value < HOST_HANDLE_BASE || (value - HOST_HANDLE_BASE) % 4 != 0) return nullptr;
+    if (value < HOST_HANDLE_BASE || (value - HOST_HANDLE_BASE) % 4 != 0)
+        return nullptr;
     const size_t slot = (value - HOST_HANDLE_BASE) / 4;
-    if (slot >= HOST_HANDLE_CAPACITY || pool[slot].kind != kind) return nullptr;
+    if (slot >= HOST_HANDLE_CAPACITY || pool[slot].kind != kind)
+        return nullptr;
     return &pool[slot];
 }
 
@@ -62,16 +66,23 @@ HANDLE take_slot(const HostObject& object) {
 
 DWORD error_from_errno(int e) {
     switch (e) {
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:
-        case EISDIR: return ERROR_ACCESS_DENIED;
-        case EEXIST: return ERROR_ALREADY_EXISTS;
+        case EISDIR:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
         case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-        case EINVAL: return ERROR_INVALID_PARAMETER;
-        default: return ERROR_GEN_FAILURE;
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        default:
+            return ERROR_GEN_FAILURE;
     }
 }
 
@@ -80,11 +91,13 @@ BOOL fail_with(DWORD code) {
     return FALSE;
 }
 
-// UTF-16 to UTF-8 for POSIX paths; false when the path does not fit.
+// UTF-16 to UTF-8 for POSIX paths; false when the path does not fit. A "\"
+// separates folders as it does on Windows, so that paths joined the Windows
+// way name the same files here.
 bool utf8_path(LPCWSTR path, char* out, size_t capacity) {
     size_t n = 0;
     for (size_t i = 0; path[i] != 0; ++i) {
-        uint32_t cp = path[i];
+        uint32_t cp = path[i] == u'\\' ? u'/' : path[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (path[i + 1] - 0xDC00);
             ++i;
@@ -106,7 +119,8 @@ bool utf8_path(LPCWSTR path, char* out, size_t capacity) {
             bytes[len++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
             bytes[len++] = static_cast<char>(0x80 | (cp & 0x3F));
         }
-        if (len >= capacity - n) return false;
+        if (len >= capacity - n)
+            return false;
         memcpy(out + n, bytes, len);
         n += len;
     }
@@ -121,20 +135,25 @@ uint64_t overlapped_offset(const OVERLAPPED* ov) {
 void signal_event(HANDLE h, bool signalled) {
     std::lock_guard<std::mutex> lock(pool_mutex);
     HostObject* event = object_of(h, Kind::event);
-    if (event == nullptr) return;
+    if (event == nullptr)
+        return;
     event->signalled = signalled;
-    if (signalled) event_changed.notify_all();
+    if (signalled)
+        event_changed.notify_all();
 }
 
 // Finishes a transfer that completed inside the call, the way Windows reports
 // one: the OVERLAPPED carries status and count, and its event is signalled.
 BOOL complete_transfer(ssize_t moved, LPDWORD done, LPOVERLAPPED ov) {
-    if (moved < 0) return fail_with(error_from_errno(errno));
-    if (done != nullptr) *done = static_cast<DWORD>(moved);
+    if (moved < 0)
+        return fail_with(error_from_errno(errno));
+    if (done != nullptr)
+        *done = static_cast<DWORD>(moved);
     if (ov != nullptr) {
         ov->Internal = 0;
         ov->InternalHigh = static_cast<ULONG_PTR>(moved);
-        if (ov->hEvent != nullptr) signal_event(ov->hEvent, true);
+        if (ov->hEvent != nullptr)
+            signal_event(ov->hEvent, true);
     }
     return TRUE;
 }
@@ -147,17 +166,22 @@ int file_fd(HANDLE h) {
 BOOL WINAPI host_CloseHandle(HANDLE h) {
     std::lock_guard<std::mutex> lock(pool_mutex);
     HostObject* object = object_of(h, Kind::file);
-    if (object == nullptr) object = object_of(h, Kind::event);
-    if (object == nullptr) return fail_with(ERROR_INVALID_HANDLE);
-    if (object->kind == Kind::file) close(object->fd);
+    if (object == nullptr)
+        object = object_of(h, Kind::event);
+    if (object == nullptr)
+        return fail_with(ERROR_INVALID_HANDLE);
+    if (object->kind == Kind::file)
+        close(object->fd);
     *object = HostObject{};
     return TRUE;
 }
 
 BOOL WINAPI host_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
     char name[4096];
-    if (!utf8_path(path, name, sizeof name)) return fail_with(ERROR_INVALID_PARAMETER);
-    if (mkdir(name, 0755) != 0) return fail_with(error_from_errno(errno));
+    if (!utf8_path(path, name, sizeof name))
+        return fail_with(ERROR_INVALID_PARAMETER);
+    if (mkdir(name, 0755) != 0)
+        return fail_with(error_from_errno(errno));
     return TRUE;
 }
 
@@ -173,11 +197,20 @@ HANDLE WINAPI host_CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATT
     const bool writes = (access & GENERIC_WRITE) != 0;
     flags |= writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
     switch (disposition) {
-        case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-        case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-        case OPEN_ALWAYS: flags |= O_CREAT; break;
-        case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
-        default: break;
+        case CREATE_NEW:
+            flags |= O_CREAT | O_EXCL;
+            break;
+        case CREATE_ALWAYS:
+            flags |= O_CREAT | O_TRUNC;
+            break;
+        case OPEN_ALWAYS:
+            flags |= O_CREAT;
+            break;
+        case TRUNCATE_EXISTING:
+            flags |= O_TRUNC;
+            break;
+        default:
+            break;
     }
     const int fd = open(name, flags, 0644);
     if (fd < 0) {
@@ -204,8 +237,10 @@ HANDLE WINAPI host_CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATT
 
 BOOL WINAPI host_DeleteFileW(LPCWSTR path) {
     char name[4096];
-    if (!utf8_path(path, name, sizeof name)) return fail_with(ERROR_INVALID_PARAMETER);
-    if (unlink(name) != 0) return fail_with(error_from_errno(errno));
+    if (!utf8_path(path, name, sizeof name))
+        return fail_with(ERROR_INVALID_PARAMETER);
+    if (unlink(name) != 0)
+        return fail_with(error_from_errno(errno));
     return TRUE;
 }
 
@@ -220,41 +255,55 @@ HANDLE WINAPI host_FindFirstVolumeW(LPWSTR, DWORD) {
     return INVALID_HANDLE_VALUE;
 }
 
-BOOL WINAPI host_FindNextVolumeW(HANDLE, LPWSTR, DWORD) { return fail_with(ERROR_INVALID_HANDLE); }
+BOOL WINAPI host_FindNextVolumeW(HANDLE, LPWSTR, DWORD) {
+    return fail_with(ERROR_INVALID_HANDLE);
+}
 
-BOOL WINAPI host_FindVolumeClose(HANDLE) { return fail_with(ERROR_INVALID_HANDLE); }
+BOOL WINAPI host_FindVolumeClose(HANDLE) {
+    return fail_with(ERROR_INVALID_HANDLE);
+}
 
 BOOL WINAPI host_FlushFileBuffers(HANDLE h) {
     const int fd = file_fd(h);
-    if (fd < 0) return fail_with(ERROR_INVALID_HANDLE);
-    if (fsync(fd) != 0) return fail_with(error_from_errno(errno));
+    if (fd < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
+    if (fsync(fd) != 0)
+        return fail_with(error_from_errno(errno));
     return TRUE;
 }
 
 BOOL WINAPI host_GetFileSizeEx(HANDLE h, PLARGE_INTEGER size) {
     const int fd = file_fd(h);
-    if (fd < 0) return fail_with(ERROR_INVALID_HANDLE);
+    if (fd < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
     struct stat info;
-    if (fstat(fd, &info) != 0) return fail_with(error_from_errno(errno));
+    if (fstat(fd, &info) != 0)
+        return fail_with(error_from_errno(errno));
     size->QuadPart = info.st_size;
     return TRUE;
 }
 
 BOOL WINAPI host_GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL) {
-    if (file_fd(h) < 0) return fail_with(ERROR_INVALID_HANDLE);
-    if (ov->Internal != 0) return fail_with(static_cast<DWORD>(ov->Internal));
+    if (file_fd(h) < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
+    if (ov->Internal != 0)
+        return fail_with(static_cast<DWORD>(ov->Internal));
     *done = static_cast<DWORD>(ov->InternalHigh);
     return TRUE;
 }
 
 DWORD WINAPI host_GetTempPathW(DWORD capacity, LPWSTR buffer) {
     const char* dir = getenv("TMPDIR");
-    if (dir == nullptr || dir[0] == 0) dir = "/tmp";
+    if (dir == nullptr || dir[0] == 0)
+        dir = "/tmp";
     const size_t len = strlen(dir);
     const size_t needed = len + (dir[len - 1] == '/' ? 0 : 1);
-    if (needed + 1 > capacity) return static_cast<DWORD>(needed + 1);
-    for (size_t i = 0; i < len; ++i) buffer[i] = static_cast<unsigned char>(dir[i]);
-    if (needed > len) buffer[len] = u'/';
+    if (needed + 1 > capacity)
+        return static_cast<DWORD>(needed + 1);
+    for (size_t i = 0; i < len; ++i)
+        buffer[i] = static_cast<unsigned char>(dir[i]);
+    if (needed > len)
+        buffer[len] = u'/';
     buffer[needed] = 0;
     return static_cast<DWORD>(needed);
 }
@@ -266,22 +315,28 @@ UINT WINAPI host_GetWindowsDirectoryW(LPWSTR, UINT) {
 
 BOOL WINAPI host_ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
     const int fd = file_fd(h);
-    if (fd < 0) return fail_with(ERROR_INVALID_HANDLE);
-    if (ov == nullptr) return complete_transfer(read(fd, buffer, count), done, nullptr);
-    if (ov->hEvent != nullptr) signal_event(ov->hEvent, false);
+    if (fd < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
+    if (ov == nullptr)
+        return complete_transfer(read(fd, buffer, count), done, nullptr);
+    if (ov->hEvent != nullptr)
+        signal_event(ov->hEvent, false);
     const ssize_t moved = pread(fd, buffer, count, static_cast<off_t>(overlapped_offset(ov)));
     // Windows reports a positioned read that starts at the end of a file as
     // a failure, not as zero bytes.
-    if (moved == 0 && count > 0) return fail_with(ERROR_HANDLE_EOF);
+    if (moved == 0 && count > 0)
+        return fail_with(ERROR_HANDLE_EOF);
     return complete_transfer(moved, done, ov);
 }
 
-BOOL WINAPI host_WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done,
-                           LPOVERLAPPED ov) {
+BOOL WINAPI host_WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
     const int fd = file_fd(h);
-    if (fd < 0) return fail_with(ERROR_INVALID_HANDLE);
-    if (ov == nullptr) return complete_transfer(write(fd, buffer, count), done, nullptr);
-    if (ov->hEvent != nullptr) signal_event(ov->hEvent, false);
+    if (fd < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
+    if (ov == nullptr)
+        return complete_transfer(write(fd, buffer, count), done, nullptr);
+    if (ov->hEvent != nullptr)
+        signal_event(ov->hEvent, false);
     const ssize_t moved = pwrite(fd, buffer, count, static_cast<off_t>(overlapped_offset(ov)));
     return complete_transfer(moved, done, ov);
 }
@@ -293,15 +348,22 @@ HANDLE WINAPI host_CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL i
     event.manual_reset = manual_reset != FALSE;
     event.signalled = initial_state != FALSE;
     HANDLE h = take_slot(event);
-    if (h == nullptr) last_error = ERROR_NOT_ENOUGH_MEMORY;
+    if (h == nullptr)
+        last_error = ERROR_NOT_ENOUGH_MEMORY;
     return h;
 }
 
-HANDLE WINAPI host_GetCurrentProcess() { return reinterpret_cast<HANDLE>(intptr_t{-1}); }
+HANDLE WINAPI host_GetCurrentProcess() {
+    return reinterpret_cast<HANDLE>(intptr_t{-1});
+}
 
-DWORD WINAPI host_GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+DWORD WINAPI host_GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
+}
 
-DWORD WINAPI host_GetLastError() { return last_error; }
+DWORD WINAPI host_GetLastError() {
+    return last_error;
+}
 
 uint64_t monotonic_ns() {
     timespec now;
@@ -309,7 +371,9 @@ uint64_t monotonic_ns() {
     return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
 }
 
-ULONGLONG WINAPI host_GetTickCount64() { return monotonic_ns() / 1000000u; }
+ULONGLONG WINAPI host_GetTickCount64() {
+    return monotonic_ns() / 1000000u;
+}
 
 BOOL WINAPI host_QueryPerformanceCounter(LARGE_INTEGER* count) {
     count->QuadPart = static_cast<LONGLONG>(monotonic_ns());
@@ -324,7 +388,8 @@ BOOL WINAPI host_QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 BOOL WINAPI host_ResetEvent(HANDLE h) {
     std::lock_guard<std::mutex> lock(pool_mutex);
     HostObject* event = object_of(h, Kind::event);
-    if (event == nullptr) return fail_with(ERROR_INVALID_HANDLE);
+    if (event == nullptr)
+        return fail_with(ERROR_INVALID_HANDLE);
     event->signalled = false;
     return TRUE;
 }
@@ -332,13 +397,16 @@ BOOL WINAPI host_ResetEvent(HANDLE h) {
 BOOL WINAPI host_SetEvent(HANDLE h) {
     std::lock_guard<std::mutex> lock(pool_mutex);
     HostObject* event = object_of(h, Kind::event);
-    if (event == nullptr) return fail_with(ERROR_INVALID_HANDLE);
+    if (event == nullptr)
+        return fail_with(ERROR_INVALID_HANDLE);
     event->signalled = true;
     event_changed.notify_all();
     return TRUE;
 }
 
-void WINAPI host_SetLastError(DWORD code) { last_error = code; }
+void WINAPI host_SetLastError(DWORD code) {
+    last_error = code;
+}
 
 // POSIX shows no system dialogs; the mode is only kept, per thread, as
 // Windows keeps it.
@@ -369,7 +437,8 @@ DWORD WINAPI host_WaitForSingleObject(HANDLE h, DWORD timeout_ms) {
     } else if (!event_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready)) {
         return WAIT_TIMEOUT;
     }
-    if (!event->manual_reset) event->signalled = false;
+    if (!event->manual_reset)
+        event->signalled = false;
     return WAIT_OBJECT_0;
 }
 
@@ -379,7 +448,9 @@ BOOL WINAPI host_GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DW
 
 // The host has no Windows token: a process here is never elevated unless a
 // test's simulated machine says so.
-BOOL WINAPI host_OpenProcessToken(HANDLE, DWORD, PHANDLE) { return fail_with(ERROR_NOT_SUPPORTED); }
+BOOL WINAPI host_OpenProcessToken(HANDLE, DWORD, PHANDLE) {
+    return fail_with(ERROR_NOT_SUPPORTED);
+}
 
 }  // namespace
 

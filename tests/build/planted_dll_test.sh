@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # A DLL planted beside the installer is never loaded. Copies of the
-# installer and of its test build sit in a folder with a dwmapi.dll and a
+# installer, of its test build and of the stick tool sit in a folder with a dwmapi.dll and a
 # winhttp.dll that leave a mark when loaded, and Wine is told to prefer DLLs
 # from the application's folder for those names (as Windows does for any DLL
 # that is not a known system DLL). Both programs start and do their work
 # (the installer's window opens and closes; the test build fetches the
-# release from the local download host and writes a stick), and no mark
-# appears.
+# release from the local download host and writes a stick; the stick tool
+# writes an image onto a target file), and no mark appears.
 #
-#   planted_dll_test.sh INSTALLER_EXE TEST_BUILD_EXE INSPECTOR_EXE PLANTED_DWMAPI PLANTED_WINHTTP OUTPUT_FOLDER
+#   planted_dll_test.sh INSTALLER_EXE TEST_BUILD_EXE INSPECTOR_EXE PLANTED_DWMAPI PLANTED_WINHTTP OUTPUT_FOLDER STICK_TOOL_EXE IMAGE
 #
 # Needs DISPLAY, WINEPREFIX and the download host; exits 77 without a display.
 set -uo pipefail
@@ -19,6 +19,8 @@ ROAD_INSPECTOR=$3
 dwmapi=$4
 winhttp=$5
 out=$6
+stick_tool=$7
+image=$8
 
 if [ -z "${DISPLAY:-}" ]; then
   echo "skipped: no X display (scripts/test starts Xvfb)"
@@ -28,7 +30,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}dwmapi,winhttp=n,b"
 folder="$out/downloads"
 rm -rf "$out" && mkdir -p "$folder"
-cp "$installer" "$test_build" "$folder"/
+cp "$installer" "$test_build" "$stick_tool" "$folder"/
 cp "$dwmapi" "$folder/dwmapi.dll"
 cp "$winhttp" "$folder/winhttp.dll"
 failures=0
@@ -70,6 +72,16 @@ if road_start planted "$machine"; then
   road_close || fail "the test build did not close with code 0"
 else
   fail "the test build's window did not open"
+fi
+
+echo "== the stick tool writes an image onto a target file"
+target="$out/target.img"
+truncate -s 100M "$target"
+if wine "$folder/$(basename "$stick_tool")" write --image "$(winepath -w "$image" 2>/dev/null)" \
+  --target "$(winepath -w "$target" 2>/dev/null)" >"$out/stick-tool.out" 2>&1; then
+  cmp -s -n "$(stat -c %s "$image")" "$image" "$target" || fail "the target does not hold the image"
+else
+  fail "the stick tool failed: $(tail -n 3 "$out/stick-tool.out")"
 fi
 
 marks=$(find "$folder" -name '*.planted-mark')

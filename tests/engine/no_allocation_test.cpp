@@ -9,9 +9,11 @@
 #include <fstream>
 #include <new>
 
+#include "engine/read_only_runs.h"
 #include "engine/write_stick.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"
+#include "fixtures/temp_folder.h"
 
 namespace {
 std::atomic<bool> counting{false};
@@ -24,11 +26,16 @@ void* operator new(std::size_t size) {
         ++allocations;
         last_size = size;
     }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -91,6 +98,54 @@ TEST(NoAllocation, AWholeRunAllocatesNothing) {
             EXPECT_EQ(stick.contents, bytes);
         }
     }
+}
+
+// Carrying Wi-Fi networks over, copying logs (in a write and alone) and
+// backing a stick up: none of them allocates either.
+TEST(NoAllocation, CarryingNetworksCopyingLogsAndBackingUpAllocateNothing) {
+    sim::Machine machine;
+    machine.add_system_disk(0);
+    const fixtures::Bytes image = fixtures::read_file(fixtures::real_image_path("wifi-new.img"));
+    fixtures::TempFile image_file("no-allocation-new.img", image);
+    sim::Drive& wifi_stick = machine.add_stick({4, "Tundra", "Flash", "NA0004", image.size()});
+    wifi_stick.contents = fixtures::read_file(fixtures::real_image_path("wifi-old-100.img"));
+    sim::Drive& logs_stick = machine.add_stick({5, "Tundra", "Flash", "NA0005", image.size()});
+    logs_stick.contents = fixtures::read_file(fixtures::real_image_path("logs.img"));
+    fixtures::TempFolder folder("no-allocation");
+    const fixtures::WideString logs = folder.wide("logs");
+    const fixtures::WideString logs_alone = folder.wide("logs alone");
+    const fixtures::WideString backup = folder.wide("backup.img");
+
+    engine::WriteOptions carry;
+    carry.image_path = image_file.wide();
+    carry.serial = {"NA0004", 6};
+    carry.fresh = false;
+    engine::WriteOptions with_logs = carry;
+    with_logs.serial = {"NA0005", 6};
+    with_logs.fresh = true;
+    with_logs.logs_dir = fixtures::wide_text(logs);
+    engine::WriteOptions logs_only = with_logs;
+    logs_only.logs_dir = fixtures::wide_text(logs_alone);
+    engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+    counting = true;
+    const engine::Result carried = engine::write_stick(carry);
+    const engine::Result copied = engine::copy_stick_logs(logs_only);
+    const engine::Result written = engine::write_stick(with_logs);
+    const engine::Result backed_up = engine::back_up_stick(carry, fixtures::wide_text(backup));
+    counting = false;
+
+    EXPECT_EQ(carried, engine::Result::Success);
+    EXPECT_EQ(written, engine::Result::Success);
+    EXPECT_EQ(copied, engine::Result::Success);
+    EXPECT_EQ(backed_up, engine::Result::Success) << fixtures::failure_text();
+    EXPECT_EQ(allocations.exchange(0), 0u) << "the last of " << last_size.load() << " bytes";
+    EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
+    engine::engine_inputs.disk_io_event = nullptr;
+    // The runs did their work: networks carried, logs and backup on disk.
+    EXPECT_EQ(fixtures::read_file((folder.path() / "logs" / "LOG.TXT").string()).size(), 20u);
+    EXPECT_EQ(fixtures::read_file((folder.path() / "logs alone" / "LOG.TXT").string()).size(), 20u);
+    EXPECT_EQ(fixtures::read_file((folder.path() / "backup.img").string()), wifi_stick.contents);
 }
 
 }  // namespace

@@ -1,0 +1,340 @@
+#include "cli/option_values.h"
+#include "cli/tool_request.h"
+#include "engine/path_text.h"
+#include "text/number_format.h"
+
+namespace cli {
+namespace {
+
+enum class OptionId : uint8_t {
+    Image,
+    Serial,
+    Target,
+    Model,
+    Sha256,
+    KeepGuid,
+    MaxGb,
+    Fresh,
+    OtherMachine,
+    Full,
+    DryRun,
+    Logs,
+    ChunkMib,
+    QueueDepth,
+    NoReadBack,
+    Out,
+};
+
+// Which commands take an option.
+constexpr uint8_t WRITE = 1;
+constexpr uint8_t LOGS = 2;
+constexpr uint8_t BACKUP = 4;
+
+struct KnownOption {
+    const char* name;
+    OptionId id;
+    bool takes_value;
+    uint8_t commands;
+};
+
+constexpr KnownOption OPTIONS[] = {
+    {"--image", OptionId::Image, true, WRITE},
+    {"--serial", OptionId::Serial, true, WRITE | LOGS | BACKUP},
+    {"--target", OptionId::Target, true, WRITE | LOGS | BACKUP},
+    {"--model", OptionId::Model, true, WRITE | LOGS | BACKUP},
+    {"--max-gb", OptionId::MaxGb, true, WRITE | LOGS | BACKUP},
+    {"--sha256", OptionId::Sha256, true, WRITE},
+    {"--keep-guid", OptionId::KeepGuid, true, WRITE},
+    {"--fresh", OptionId::Fresh, false, WRITE},
+    {"--other-machine", OptionId::OtherMachine, false, WRITE},
+    {"--full", OptionId::Full, false, WRITE},
+    {"--dry-run", OptionId::DryRun, false, WRITE},
+    {"--logs", OptionId::Logs, true, WRITE | LOGS},
+    {"--chunk-mib", OptionId::ChunkMib, true, WRITE},
+    {"--queue-depth", OptionId::QueueDepth, true, WRITE},
+    {"--no-read-back", OptionId::NoReadBack, false, WRITE},
+    {"--out", OptionId::Out, true, BACKUP},
+};
+constexpr size_t OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
+
+struct KnownCommand {
+    const char* name;
+    ToolCommand command;
+    uint8_t bit;  // 0: takes no options
+};
+
+constexpr KnownCommand COMMANDS[] = {
+    {"list", ToolCommand::List, 0},
+    {"write", ToolCommand::Write, WRITE},
+    {"logs", ToolCommand::Logs, LOGS},
+    {"backup", ToolCommand::Backup, BACKUP},
+};
+
+engine::WideText wide_of(const WCHAR* units) {
+    uint64_t length = 0;
+    while (units[length] != 0)
+        ++length;
+    return {units, length};
+}
+
+bool equals_ascii(engine::WideText text, const char* ascii) {
+    uint64_t i = 0;
+    for (; ascii[i] != 0; ++i) {
+        if (i == text.length || text.data[i] != static_cast<WCHAR>(ascii[i]))
+            return false;
+    }
+    return i == text.length;
+}
+
+bool is_option_like(engine::WideText text) {
+    return text.length >= 2 && text.data[0] == '-' && text.data[1] == '-';
+}
+
+// The parse in progress: the request, the error, and the options seen.
+class Parser {
+  public:
+    Parser(ToolRequest& request, UsageError& error) : request_(request), error_(error) {}
+
+    bool command(engine::WideText name);
+    bool option(int argc, const WCHAR* const* argv, int& index);
+    bool complete();
+
+  private:
+    template <typename... Pieces>
+    bool refuse(const Pieces&... pieces) {
+        text::TextWriter out(error_.data, error_.capacity);
+        text::compose(out, pieces...);
+        error_.length = out.length();
+        return false;
+    }
+
+    bool value(const KnownOption& known, engine::WideText value);
+    bool number(const KnownOption& known, engine::WideText text, uint64_t low, uint64_t high,
+                const char* what, uint64_t& number);
+    bool one_stick();
+
+    ToolRequest& request_;
+    UsageError& error_;
+    uint8_t command_bit_ = 0;
+    const char* command_name_ = "";
+    bool seen_[OPTION_COUNT] = {};
+};
+
+bool Parser::command(engine::WideText name) {
+    for (const KnownCommand& known : COMMANDS) {
+        if (!equals_ascii(name, known.name))
+            continue;
+        request_.command = known.command;
+        command_bit_ = known.bit;
+        command_name_ = known.name;
+        return true;
+    }
+    return refuse("unknown command ", engine::path_text(name),
+                  ": the commands are list, write, "
+                  "logs and backup");
+}
+
+bool Parser::option(int argc, const WCHAR* const* argv, int& index) {
+    const engine::WideText argument = wide_of(argv[index]);
+    if (!is_option_like(argument)) {
+        return refuse("unexpected ", engine::path_text(argument), ": options start with --");
+    }
+    for (size_t k = 0; k < OPTION_COUNT; ++k) {
+        const KnownOption& known = OPTIONS[k];
+        if (!equals_ascii(argument, known.name))
+            continue;
+        if ((known.commands & command_bit_) == 0) {
+            return refuse(command_name_, " does not take ", known.name);
+        }
+        if (seen_[k] && known.id != OptionId::KeepGuid)
+            return refuse(known.name, " is given twice");
+        seen_[k] = true;
+        if (!known.takes_value)
+            return value(known, {});
+        if (index + 1 >= argc)
+            return refuse(known.name, " needs a value");
+        const engine::WideText given = wide_of(argv[++index]);
+        if (given.length == 0 || is_option_like(given))
+            return refuse(known.name, " needs a value");
+        return value(known, given);
+    }
+    return refuse("unknown option ", engine::path_text(argument));
+}
+
+bool Parser::number(const KnownOption& known, engine::WideText text, uint64_t low, uint64_t high,
+                    const char* what, uint64_t& number) {
+    const NumberRead read = read_decimal(text, number);
+    if (read == NumberRead::Ok && number >= low && number <= high)
+        return true;
+    if (read == NumberRead::TooLarge && high == UINT64_MAX) {
+        return refuse(known.name, " is too large: at most 18446744073709551615");
+    }
+    return refuse(known.name, " takes ", what);
+}
+
+bool Parser::value(const KnownOption& known, engine::WideText given) {
+    engine::WriteOptions& options = request_.options;
+    uint64_t n = 0;
+    size_t length = 0;
+    switch (known.id) {
+        case OptionId::Image:
+            options.image_path = given;
+            return true;
+        case OptionId::Target:
+            options.target_file = given;
+            return true;
+        case OptionId::Logs:
+            options.logs_dir = given;
+            return true;
+        case OptionId::Out:
+            request_.out_path = given;
+            return true;
+        case OptionId::Fresh:
+            options.fresh = true;
+            return true;
+        case OptionId::OtherMachine:
+            options.other_machine = true;
+            return true;
+        case OptionId::Full:
+            options.full = true;
+            return true;
+        case OptionId::DryRun:
+            options.dry_run = true;
+            return true;
+        case OptionId::NoReadBack:
+            options.read_back_all = false;
+            return true;
+        case OptionId::Serial:
+            if (!read_ascii_text(given, request_.serial, SERIAL_CAPACITY, length)) {
+                return refuse(
+                    "--serial takes the serial number that tundra-stick list shows: at "
+                    "most 128 printable ASCII characters");
+            }
+            options.serial = {request_.serial, length};
+            return true;
+        case OptionId::Model:
+            if (!read_ascii_text(given, request_.model, MODEL_CAPACITY, length)) {
+                return refuse("--model takes at most 64 printable ASCII characters");
+            }
+            options.required_model = {request_.model, length};
+            return true;
+        case OptionId::Sha256:
+            if (!read_hex_bytes(given, options.expected_sha256, 32)) {
+                return refuse("--sha256 takes the image's SHA-256 as 64 hexadecimal digits");
+            }
+            options.has_expected_sha256 = true;
+            return true;
+        case OptionId::KeepGuid:
+            if (options.keep_guid_count == engine::KEEP_GUID_CAPACITY) {
+                return refuse("--keep-guid can be given at most 8 times");
+            }
+            if (!read_guid(given, options.keep_guids[options.keep_guid_count])) {
+                return refuse(
+                    "--keep-guid takes a partition GUID of 36 characters, such as "
+                    "0fc63daf-8483-4772-8e79-3d69d8477de4");
+            }
+            ++options.keep_guid_count;
+            return true;
+        case OptionId::MaxGb:
+            if (!number(known, given, 0, UINT64_MAX, "a whole number of GB", n))
+                return false;
+            options.max_gb = n;
+            return true;
+        case OptionId::ChunkMib:
+            if (!number(known, given, 1, MAX_CHUNK_MIB, "a whole number of MiB from 1 to 4", n)) {
+                return false;
+            }
+            options.chunk_bytes = static_cast<uint32_t>(n * 1048576);
+            return true;
+        case OptionId::QueueDepth:
+            if (!number(known, given, 1, MAX_QUEUE_DEPTH, "a whole number from 1 to 8", n)) {
+                return false;
+            }
+            options.queue_depth = static_cast<uint32_t>(n);
+            return true;
+    }
+    return refuse("unknown option ", known.name);
+}
+
+// A stick by its serial, or a file that stands in for one: exactly one.
+bool Parser::one_stick() {
+    const engine::WriteOptions& options = request_.options;
+    const bool by_serial = !options.serial.is_none();
+    const bool by_file = !options.target_file.is_none();
+    if (by_serial && by_file)
+        return refuse("give --serial or --target, not both");
+    if (!by_serial && !by_file) {
+        return refuse(
+            "which stick? --serial S (tundra-stick list shows the serial numbers), or "
+            "--target FILE");
+    }
+    return true;
+}
+
+bool Parser::complete() {
+    const engine::WriteOptions& options = request_.options;
+    switch (request_.command) {
+        case ToolCommand::Help:
+        case ToolCommand::List:
+            return true;
+        case ToolCommand::Write:
+            if (options.image_path.is_none())
+                return refuse("which image? --image FILE");
+            return one_stick();
+        case ToolCommand::Logs:
+            if (!one_stick())
+                return false;
+            if (options.logs_dir.is_none())
+                return refuse("which folder? --logs DIR");
+            return true;
+        case ToolCommand::Backup:
+            if (!one_stick())
+                return false;
+            if (request_.out_path.is_none())
+                return refuse("where to? --out FILE");
+            return true;
+    }
+    return true;
+}
+
+bool asks_for_help(int argc, const WCHAR* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const engine::WideText argument = wide_of(argv[i]);
+        if (equals_ascii(argument, "--help") || equals_ascii(argument, "-h"))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool parse_command_line(int argc, const WCHAR* const* argv, ToolRequest& request,
+                        UsageError& error) {
+    request.command = ToolCommand::Help;
+    request.options = engine::WriteOptions{};
+    // The tool's own defaults where the desktop's differ: a stick with a data
+    // area keeps it unless --fresh, and no stick was picked in a window.
+    request.options.fresh = false;
+    request.options.has_expected_stick = false;
+    request.options.has_expected_sha256 = false;
+    request.out_path = {};
+    error.length = 0;
+    if (asks_for_help(argc, argv))
+        return true;
+    Parser parser(request, error);
+    if (argc < 2) {
+        text::TextWriter out(error.data, error.capacity);
+        out.put("which command? list, write, logs or backup");
+        error.length = out.length();
+        return false;
+    }
+    if (!parser.command(wide_of(argv[1])))
+        return false;
+    for (int i = 2; i < argc; ++i) {
+        if (!parser.option(argc, argv, i))
+            return false;
+    }
+    return parser.complete();
+}
+
+}  // namespace cli

@@ -1,0 +1,61 @@
+#include "cli/tool_commands.h"
+#include "engine/engine_result.h"
+#include "engine/read_only_runs.h"
+#include "engine/write_stick.h"
+
+namespace cli {
+namespace {
+
+// Each report line reaches standard output as soon as the engine makes it.
+void show_report_line(const char* line, size_t length, void* context) {
+    static_cast<ToolOutput*>(context)->out({line, length});
+}
+
+engine::Result run_command(const ToolRequest& request) {
+    switch (request.command) {
+        case ToolCommand::Write:
+            return engine::write_stick(request.options);
+        case ToolCommand::Logs:
+            return engine::copy_stick_logs(request.options);
+        case ToolCommand::Backup:
+            return engine::back_up_stick(request.options, request.out_path);
+        case ToolCommand::Help:
+        case ToolCommand::List:
+            break;
+    }
+    return engine::Result::Failed;
+}
+
+// What the engine needs besides the options: the counter frequency and the
+// event its single positioned transfers wait on.
+bool prepare_engine_inputs(ToolOutput& output) {
+    LARGE_INTEGER frequency;
+    engine::engine_inputs.perf_frequency =
+        sys::QueryPerformanceFrequency(&frequency) ? frequency.QuadPart : 0;
+    engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (engine::engine_inputs.disk_io_event != nullptr)
+        return true;
+    (void)engine::fail("cannot make an event (Windows error ", sys::GetLastError(), ")");
+    output.err(engine::failure_reason());
+    output.err({"\n", 1});
+    return false;
+}
+
+}  // namespace
+
+int run_engine_command(const ToolRequest& request, ToolOutput& output) {
+    if (!prepare_engine_inputs(output))
+        return EXIT_FAILED;
+    engine::set_report_observer(show_report_line, &output);
+    const engine::Result result = run_command(request);
+    engine::set_report_observer(nullptr, nullptr);
+    (void)sys::CloseHandle(engine::engine_inputs.disk_io_event);
+    engine::engine_inputs.disk_io_event = nullptr;
+    if (result == engine::Result::Success)
+        return EXIT_DONE;
+    output.err(engine::failure_reason());
+    output.err({"\n", 1});
+    return EXIT_FAILED;
+}
+
+}  // namespace cli

@@ -1,0 +1,43 @@
+#include "cli/tool_commands.h"
+
+namespace cli {
+
+const char HELP_TEXT[] =
+    "usage: tundra-stick COMMAND [OPTIONS]\n"
+    "\n"
+    "  list\n"
+    "      the USB sticks that may be written, one a line: disk number, size,\n"
+    "      vendor, product and serial number (needs an administrator)\n"
+    "  write --image FILE (--serial S | --target FILE) [OPTIONS]\n"
+    "      writes the image to the stick and reads it back; only the pieces that\n"
+    "      differ are written. A stick with Tundra's data area keeps it, and only\n"
+    "      its TUNDRA partition is written, unless --fresh. The stick's saved Wi-Fi\n"
+    "      networks are carried over into the new image\n"
+    "  logs (--serial S | --target FILE) --logs DIR\n"
+    "      copies the stick's logs into DIR and writes nothing\n"
+    "  backup (--serial S | --target FILE) --out FILE\n"
+    "      reads the whole stick into FILE, a new file, and prints its size and\n"
+    "      SHA-256\n"
+    "\n"
+    "  --image FILE        the image to write\n"
+    "  --serial S          the stick, by the serial number that list shows\n"
+    "  --target FILE       an existing file that stands in for a stick\n"
+    "  --model TEXT        the stick's product name must contain TEXT\n"
+    "  --max-gb N          refuse a disk that says it holds more than N GB (256)\n"
+    "  --sha256 HEX        the image must have this SHA-256 (64 hex digits)\n"
+    "  --keep-guid GUID    refuse a stick that has this partition (up to 8 times)\n"
+    "  --fresh             write the whole image, over the stick's data area too\n"
+    "  --other-machine     write a stick that boots another processor\n"
+    "  --full              write every piece, without comparing first\n"
+    "  --dry-run           compare and report, write nothing\n"
+    "  --logs DIR          copy the stick's logs into DIR before writing\n"
+    "  --chunk-mib N       size of one transfer, 1 to 4 MiB (1)\n"
+    "  --queue-depth N     transfers in flight at once, 1 to 8 (4)\n"
+    "  --no-read-back      do not read the whole range back after writing\n"
+    "  --out FILE          backup's new file\n"
+    "  --help              this text\n"
+    "\n"
+    "logs and backup also take --model and --max-gb.\n"
+    "Exit codes: 0 done, 1 the run failed, 2 the command line was refused.\n";
+
+}  // namespace cli

@@ -1,0 +1,27 @@
+// The stick tool's commands, on the same engine and discovery as the
+// installer. Each returns the process exit code.
+#pragma once
+
+#include "cli/tool_output.h"
+#include "cli/tool_request.h"
+
+namespace cli {
+
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+// The whole tool: checks the command line, then runs its command.
+int run_tool(int argc, const WCHAR* const* argv, ToolOutput& output);
+
+// The sticks that may be written, one line each; needs an administrator.
+int run_list(ToolOutput& output);
+
+// write, logs and backup: one engine run with its report lines on standard
+// output and, when it fails, its reason on standard error.
+int run_engine_command(const ToolRequest& request, ToolOutput& output);
+
+// Everything the tool takes, for --help.
+extern const char HELP_TEXT[];
+
+}  // namespace cli

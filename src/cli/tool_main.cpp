@@ -1,0 +1,41 @@
+#include "cli/tool_commands.h"
+
+namespace cli {
+namespace {
+
+void put_line(ToolOutput& output, text::ByteText line) {
+    output.err(line);
+    output.err({"\n", 1});
+}
+
+}  // namespace
+
+int run_tool(int argc, const WCHAR* const* argv, ToolOutput& output) {
+    // Static: it holds a whole WriteOptions, and the tool runs one command.
+    static ToolRequest request;
+    UsageError error;
+    if (!parse_command_line(argc, argv, request, error)) {
+        put_line(output, error.view());
+        const char hint[] = "tundra-stick --help lists the commands and their options\n";
+        output.err({hint, sizeof hint - 1});
+        return EXIT_USAGE;
+    }
+    switch (request.command) {
+        case ToolCommand::Help: {
+            size_t length = 0;
+            while (HELP_TEXT[length] != 0)
+                ++length;
+            output.out({HELP_TEXT, length});
+            return EXIT_DONE;
+        }
+        case ToolCommand::List:
+            return run_list(output);
+        case ToolCommand::Write:
+        case ToolCommand::Logs:
+        case ToolCommand::Backup:
+            return run_engine_command(request, output);
+    }
+    return EXIT_USAGE;
+}
+
+}  // namespace cli

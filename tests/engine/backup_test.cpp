@@ -1,0 +1,76 @@
+// Backing a stick up whole into a new file, as tundra-stick backup does: the
+// file holds every byte, an existing file is never replaced, and a backup
+// that fails half-way leaves no file that could pass for one.
+#include <gtest/gtest.h>
+#include <sodium.h>
+
+#include <filesystem>
+#include <string>
+
+#include "engine/engine_run.h"
+#include "engine/read_only_runs.h"
+#include "fixtures/temp_folder.h"
+
+namespace {
+
+using fixtures::Bytes;
+using fixtures::failure_text;
+
+std::string hex(const Bytes& bytes) {
+    uint8_t digest[32];
+    crypto_hash_sha256(digest, bytes.data(), bytes.size());
+    static const char HEX[] = "0123456789abcdef";
+    std::string out;
+    for (uint8_t b : digest) {
+        out += HEX[b >> 4];
+        out += HEX[b & 15];
+    }
+    return out;
+}
+
+class Backup : public fixtures::EngineRunTest {
+  protected:
+    engine::Result back_up(const fixtures::WideString& out) {
+        engine::WriteOptions options;
+        options.serial = {"BK0006", 6};
+        lines.clear();
+        return engine::back_up_stick(options, fixtures::wide_text(out));
+    }
+};
+
+TEST_F(Backup, TheFileHoldsTheWholeStickAndIsNeverReplaced) {
+    // 9 MiB: two whole pieces of 4 MiB and a last one of 1 MiB.
+    Bytes contents(9 << 20);
+    for (size_t i = 0; i < contents.size(); ++i)
+        contents[i] = static_cast<uint8_t>(i * 7 + i / 4096);
+    sim::Drive& stick = machine.add_stick({6, "Tundra", "Flash", "BK0006", contents.size()});
+    stick.contents = contents;
+    fixtures::TempFolder folder("backup");
+    const fixtures::WideString out = folder.wide("stick.img");
+
+    ASSERT_EQ(back_up(out), engine::Result::Success) << failure_text();
+    EXPECT_TRUE(fixtures::read_file((folder.path() / "stick.img").string()) == contents);
+    EXPECT_EQ(lines.front(), "stick: disk 6, Tundra Flash, serial BK0006, 0.0 GB, USB\n");
+    EXPECT_EQ(lines.back(), "backed up 9437184 bytes (9.0 MiB) into " + folder.narrow("stick.img") +
+                                ": sha256 " + hex(contents) + "\n");
+    EXPECT_FALSE(machine.drive_opened_for_writing(6));
+
+    stick.contents.assign(contents.size(), 0);
+    EXPECT_EQ(back_up(out), engine::Result::Failed);
+    EXPECT_EQ(failure_text(),
+              folder.narrow("stick.img") + " already exists: a backup never replaces a file");
+    EXPECT_TRUE(fixtures::read_file((folder.path() / "stick.img").string()) == contents);
+}
+
+TEST_F(Backup, ABackupThatFailsLeavesNoFile) {
+    sim::Drive& stick = machine.add_stick({6, "Tundra", "Flash", "BK0006", 9 << 20});
+    stick.contents.assign(9 << 20, 0x42);
+    fixtures::TempFolder folder("backup-fails");
+    // The second of the backup's reads, at 4 MiB.
+    machine.fail_call("ReadFile", ERROR_GEN_FAILURE, 2);
+    EXPECT_EQ(back_up(folder.wide("stick.img")), engine::Result::Failed);
+    EXPECT_EQ(failure_text(), "a read at 4194304 failed (Windows error 31)");
+    EXPECT_TRUE(fixtures::tree_of(folder.path()).empty());
+}
+
+}  // namespace
