@@ -1,24 +1,20 @@
 # The resources every Tundra executable carries: the manifest, the version
 # information and the icon, compiled by the mingw-w64 resource compiler.
 #
-# The release number has one home, INSTALLER_RELEASE in
-# src/release/installer_release.h: the version information is read from it
-# here (a change there configures the build again), and the HTTPS user agent
-# is checked against it when it compiles.
+# The release number has one home, TUNDRA_INSTALLER_RELEASE in
+# src/release/installer_release.h: the version information is made from it,
+# as are the HTTPS user agent and the window's header.
 #
 # The icon is drawn at build time from the window's own sparkle mark
 # (src/app/logo_icon.cpp) by a small tool built for this machine with its own
 # compiler: nothing of it comes from outside the repository.
 
-set(TUNDRA_RELEASE_HEADER ${TUNDRA_ROOT}/src/release/installer_release.h)
-file(STRINGS ${TUNDRA_RELEASE_HEADER} release_line REGEX "INSTALLER_RELEASE = [0-9]+")
-string(REGEX MATCH "INSTALLER_RELEASE = ([0-9]+)" ignored "${release_line}")
-set(TUNDRA_RELEASE "${CMAKE_MATCH_1}")
+# The top-level CMakeLists.txt reads the number from the header into
+# TUNDRA_INSTALLER_RELEASE (and configures again when the header changes).
+set(TUNDRA_RELEASE "${TUNDRA_INSTALLER_RELEASE}")
 if(NOT TUNDRA_RELEASE MATCHES "^[0-9]+$")
-  message(FATAL_ERROR "no INSTALLER_RELEASE number in ${TUNDRA_RELEASE_HEADER}")
+  message(FATAL_ERROR "no release number in src/release/installer_release.h")
 endif()
-set_property(DIRECTORY ${TUNDRA_ROOT} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${TUNDRA_RELEASE_HEADER})
 
 find_program(TUNDRA_HOST_CXX NAMES g++ c++ REQUIRED NO_CMAKE_FIND_ROOT_PATH)
 set(TUNDRA_ICON_TOOL ${CMAKE_BINARY_DIR}/resources/tundra-icon)

@@ -4,13 +4,19 @@ namespace app {
 
 AppState app_state;
 
+void clear_update_context() {
+    if (app_state.update.has_value())
+        *app_state.update = UpdateContext{};
+    app_state.update.reset();
+}
+
 void reset_app_state() {
     AppState& s = app_state;
     s.hwnd_main = s.hwnd_version = s.hwnd_refresh = s.hwnd_stick = s.hwnd_action = nullptr;
     s.hwnd_status = nullptr;
     s.instance = nullptr;
     s.font_control = s.font_title = s.font_body = s.font_brand = nullptr;
-    s.update.reset();
+    clear_update_context();
     s.sticks.stick_count = 0;
     s.sticks.selected_stick.reset();
     s.dpi = 96;

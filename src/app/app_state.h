@@ -9,9 +9,12 @@
 #include "app/background.h"
 #include "app/update_hooks.h"
 #include "discovery/stick_record.h"
+#include "release/manifest.h"
 #include "sys/sys.h"
 
 namespace app {
+
+constexpr uint64_t UPDATE_BUFFER_BYTES = release::MAX_EXE_BYTES + 1;
 
 struct AppState {
     HWND hwnd_main;
@@ -37,11 +40,18 @@ struct AppState {
     uint64_t result_text_length;
     bool update_ready;
     uint64_t update_length;
+    // The new executable, verified when update_ready is set: at most 8 MiB,
+    // and one byte more so that a longer body fills it and is refused.
+    uint8_t update_buffer[UPDATE_BUFFER_BYTES];
     bool background_rendered;
     uint32_t background_pixels[BACKGROUND_PIXEL_COUNT];
 };
 
 extern AppState app_state;
+
+// Ends the update context: zeroes it whole, handle and path included, and
+// leaves `update` absent.
+void clear_update_context();
 
 // Puts every field back to its start value; the background picture is only
 // marked as not rendered. For tests, which run the window more than once.

@@ -9,13 +9,12 @@ namespace app {
 using enum ControlKind;
 using enum FontRole;
 
-static_assert(release::INSTALLER_RELEASE == 5, "the header's \"v5\" names this build's release");
-
 // Rows 1 to 4 sit in the header band, 5 to 7 on the card drawn into the
 // background at the left, the rest form the main column.
 const ControlSpec CONTROLS[CONTROL_COUNT] = {
     {label, U16("rx4s"), 0, 43, 8, 59, 29, brand},
-    {label, U16("Tundra USB Installer  ·  v5"), ID_MUTED_TEXT, 103, 13, 330, 23, body},
+    {label, U16("Tundra USB Installer  ·  v") U16_OF(TUNDRA_INSTALLER_RELEASE_TEXT), ID_MUTED_TEXT,
+     103, 13, 330, 23, body},
     {button, U16("−"), ID_MINIMIZE, 679, 8, 31, 27, control},
     {button, U16("×"), ID_CLOSE, 719, 8, 31, 27, control},
     {label, U16("Tundra"), 0, 38, 306, 181, 44, title},

@@ -1,16 +1,20 @@
-// What the window needs from the self-update: the start of the check at
-// start-up, the hand-over of a verified update, and the download host named
-// in the warning when an update could not be installed.
+// What the window needs from the self-update (src/release/): the start of
+// the check at start-up, the hand-over of a verified update, and the
+// download host named in the warning when an update could not be installed.
 #pragma once
 
+#include "release/file_identity.h"
+#include "release/wide_path.h"
 #include "sys/sys.h"
 
 namespace app {
 
 // Present in AppState from a successful start of the check until the check
-// ends. The self-update adds the executable's path and file identity here.
+// ends (or its thread could not be started). Clearing it zeroes it whole.
 struct UpdateContext {
-    HANDLE update_mutex = nullptr;  // owned by the window thread
+    HANDLE update_mutex = nullptr;       // owned by the window thread
+    release::WidePath exe_path;          // the running executable, from GetModuleFileNameW
+    release::FileIdentity exe_identity;  // that file, at start-up
 };
 
 // Start-up step 12, only in an instance without administrator rights: takes
@@ -21,7 +25,9 @@ void start_update_check();
 enum class InstallOutcome { relaunched, gave_up };
 
 // Installs the verified update and starts the new copy. On `relaunched` the
-// mutex is released and the window destroyed already.
+// mutex is released, the check ended and the window destroyed already. On
+// `gave_up` the running build is where the failure left it, and the caller
+// ends the check.
 InstallOutcome install_update();
 
 // The download host, as shown in the update warning.

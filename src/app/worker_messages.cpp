@@ -12,7 +12,7 @@ namespace {
 void end_update_check() {
     (void)sys::ReleaseMutex(app_state.update->update_mutex);
     (void)sys::CloseHandle(app_state.update->update_mutex);
-    app_state.update.reset();
+    clear_update_context();
     app_state.update_check_running = false;
     update_action_enabled();
     (void)sys::SetFocus(app_state.hwnd_action);

@@ -8,8 +8,23 @@ namespace release {
 namespace {
 
 constexpr WCHAR STREAM_AGENT[] = U16("Tundra USB Installer");
-constexpr WCHAR UPDATE_AGENT[] = U16("Tundra USB Installer release 5");
-static_assert(INSTALLER_RELEASE == 5, "the update agent names this build's release");
+// "Tundra USB Installer release 5": the update check names this build's
+// release, which is how the release tool recognises an installer's release.
+constexpr WCHAR UPDATE_AGENT[] =
+    U16("Tundra USB Installer release ") U16_OF(TUNDRA_INSTALLER_RELEASE_TEXT);
+
+constexpr bool agent_names_this_release() {
+    size_t i = 0;
+    for (; RELEASE_AGENT_PREFIX[i] != 0; ++i) {
+        if (UPDATE_AGENT[i] != static_cast<WCHAR>(RELEASE_AGENT_PREFIX[i]))
+            return false;
+    }
+    uint32_t number = 0;
+    for (; UPDATE_AGENT[i] != 0; ++i)
+        number = number * 10 + static_cast<uint32_t>(UPDATE_AGENT[i] - '0');
+    return number == INSTALLER_RELEASE;
+}
+static_assert(agent_names_this_release(), "the update agent names this build's release");
 
 constexpr WCHAR NO_CACHE_HEADER[] = U16("Cache-Control: no-cache\r\n");
 constexpr INTERNET_PORT HTTPS_PORT = 443;

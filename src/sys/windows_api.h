@@ -4,16 +4,18 @@
 #pragma once
 
 #ifdef _WIN32
-#include <windows.h>
-#include <winioctl.h>
 #include <dwmapi.h>
 #include <shellapi.h>
+#include <windows.h>
 #include <winhttp.h>
+#include <winioctl.h>
 // A UTF-16 string literal of the platform's WCHAR type.
 #define U16(text) L##text
 #else
 #include "sys/host_win_types.h"
 #define U16(text) u##text
 #endif
+// The same for a macro that expands to a string literal.
+#define U16_OF(text) U16(text)
 
 static_assert(sizeof(WCHAR) == 2, "WCHAR must be one UTF-16 unit");

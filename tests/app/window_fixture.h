@@ -65,6 +65,15 @@ inline HWND WINAPI record_focus(HWND hwnd) {
     return SetFocus(hwnd);
 }
 
+// A window test's instance without administrator rights would check for
+// updates against whatever host runs on this machine, and might replace the
+// test executable itself: the fixture skips the check, as when the update
+// mutex cannot be made. The self-update tests allow it on their own terms.
+inline HANDLE WINAPI no_update_mutex(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
 inline std::wstring text_of(HWND hwnd) {
     wchar_t buffer[512] = {};
     GetWindowTextW(hwnd, buffer, 512);
@@ -102,7 +111,12 @@ class WindowTest : public testing::Test {
         sys::calls.MessageBoxW = record_message_box;
         focus_given = nullptr;
         sys::calls.SetFocus = record_focus;
+        update_mutex_call = sys::calls.CreateMutexW;
+        sys::calls.CreateMutexW = no_update_mutex;
     }
+
+    // Lets start-up take the update mutex and start the check.
+    void allow_update_check() { sys::calls.CreateMutexW = update_mutex_call; }
 
     void TearDown() override {
         if (app::app_state.hwnd_main != nullptr && IsWindow(app::app_state.hwnd_main)) {
@@ -129,6 +143,7 @@ class WindowTest : public testing::Test {
     std::wstring status() const { return text_of(app::app_state.hwnd_status); }
 
     sim::Machine machine;
+    decltype(sys::calls.CreateMutexW) update_mutex_call = nullptr;
 };
 
 }  // namespace app_test

@@ -194,7 +194,7 @@ class UpdateResultTest : public WindowTest {
         start();
         mutex = CreateMutexW(nullptr, TRUE, nullptr);
         ASSERT_NE(mutex, nullptr);
-        app_state.update = app::UpdateContext{mutex};
+        app_state.update.emplace().update_mutex = mutex;
         app_state.update_check_running = true;
         app::update_action_enabled();
         app::set_status(L"Checking for installer updates…", app::COLOR_MUTED);

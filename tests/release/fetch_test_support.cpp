@@ -29,18 +29,23 @@ std::vector<uint8_t> read_host_file(const std::string& relative) {
 
 namespace {
 
-bool log_has_line_starting(const std::string& prefix) {
+size_t lines_starting(const std::string& prefix) {
     const std::vector<uint8_t> log = read_host_file("logs/access.log");
     const std::string text(log.begin(), log.end());
     // The prefix must start a line and end at a space or at the line's end.
+    size_t count = 0;
     for (size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1)) {
         const size_t end = at + prefix.size();
         const bool starts_line = at == 0 || text[at - 1] == '\n';
         const bool ends_field = end < text.size() && (text[end] == ' ' || text[end] == '\n');
         if (starts_line && ends_field)
-            return true;
+            ++count;
     }
-    return false;
+    return count;
+}
+
+bool log_has_line_starting(const std::string& prefix) {
+    return lines_starting(prefix) > 0;
 }
 
 }  // namespace
@@ -52,6 +57,11 @@ bool access_log_shows(const std::string& request_uri) {
         Sleep(10);
     }
     return false;
+}
+
+size_t access_log_count(const std::string& request_uri) {
+    (void)access_log_shows_before_marker(request_uri);
+    return lines_starting(request_uri);
 }
 
 bool access_log_shows_before_marker(const std::string& request_uri) {

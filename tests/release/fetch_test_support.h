@@ -20,6 +20,8 @@ bool access_log_shows(const std::string& request_uri);
 // Whether the log holds such a line now, after a later marker request has
 // been logged (so that anything before it is in the log too).
 bool access_log_shows_before_marker(const std::string& request_uri);
+// How many lines start with the request URI, counted after such a marker.
+size_t access_log_count(const std::string& request_uri);
 
 // Counts the WinHTTP handles opened and closed through the seam, and records
 // the timeouts and options set, while it lives. Installs itself over

@@ -6,6 +6,8 @@
 #include <sodium.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "fetch_test_support.h"
 #include "release/https_fetch.h"
@@ -90,6 +92,34 @@ TEST(ReleaseRoundTrip, UpdateManifestAndInstallerVerify) {
     EXPECT_TRUE(release::sha256_matches(exe, e.length, update->exe_size, update->exe_sha256));
     exe[e.length / 2] ^= 1;
     EXPECT_FALSE(release::sha256_matches(exe, e.length, update->exe_size, update->exe_sha256));
+}
+
+// The page at /install, where an installer's update warning sends its user,
+// names the installer and the image that the host announces now.
+TEST(ReleaseRoundTrip, InstallPageNamesTheCurrentInstallerAndImage) {
+    static uint8_t page[65536];
+    const std::vector<uint8_t> manifest = read_host_file("site/install/releases/tundra.txt");
+    const auto text = release::verify_signed_text(
+        {reinterpret_cast<const char*>(manifest.data()), manifest.size()});
+    ASSERT_TRUE(text.has_value());
+    const auto release = release::parse_release_manifest(*text);
+    ASSERT_TRUE(release.has_value());
+    const std::string image_link =
+        "<a href=\"" + std::string(release->image_url.data, release->image_url.length) + "\">";
+    const struct {
+        const wchar_t* wide;
+        const char* name;
+    } paths[] = {{L"/install", "/install"}, {L"/install/", "/install/"}};
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.name);
+        const release::FetchResult r = get(path.wide, page, sizeof page);
+        ASSERT_TRUE(r.ok);
+        const std::string html(reinterpret_cast<const char*>(page), r.length);
+        EXPECT_NE(html.find("<a href=\"/install/tundra-usb-installer-x64.exe\">"),
+                  std::string::npos);
+        EXPECT_NE(html.find("release 6"), std::string::npos);
+        EXPECT_NE(html.find(image_link), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -17,5 +17,6 @@ int sign_update(const Args& args);
 int verify_release(const Args& args);
 int verify_update(const Args& args);
 int publish(const Args& args);
+int publish_update(const Args& args);
 
 }  // namespace tool

@@ -13,17 +13,22 @@ namespace {
 constexpr char USAGE[] =
     "usage: tundra-release COMMAND ARGUMENTS\n"
     "  keygen SECRET-KEY-FILE\n"
-    "      make a key pair; the secret key goes to a new owner-only file, the\n"
-    "      public key is printed in hex and as the constant to compile in\n"
+    "      make a key pair; the secret key goes to a new owner-only file, flushed to\n"
+    "      disk; the public key is printed in hex, to build the installer with\n"
     "  public-key SECRET-KEY-FILE\n"
     "  sign-release SECRET-KEY-FILE VERSION IMAGE-FILE IMAGE-URL OUT-FILE\n"
+    "  sign-release SECRET-KEY-FILE VERSION IMAGE-SIZE IMAGE-SHA256 IMAGE-URL OUT-FILE\n"
+    "      the second form signs without the image, from its stated size and digest\n"
     "  sign-update SECRET-KEY-FILE RELEASE EXE-FILE OUT-FILE\n"
+    "      RELEASE must be above 5 and be the release that EXE-FILE is\n"
     "  verify-release PUBLIC-KEY-HEX MANIFEST-FILE\n"
     "  verify-update PUBLIC-KEY-HEX MANIFEST-FILE\n"
-    "  publish PUBLIC-KEY-HEX HOST-FOLDER RELEASE-MANIFEST IMAGE-FILE UPDATE-MANIFEST EXE-FILE\n"
-    "      check both manifests and both files, then lay out install/releases/tundra.txt,\n"
-    "      install/updates/x64.txt, install/tundra-usb-installer-x64.exe and the image\n"
-    "      at its URL's path under HOST-FOLDER\n";
+    "  publish PUBLIC-KEY-HEX HOST-FOLDER RELEASE-MANIFEST IMAGE-FILE [UPDATE-MANIFEST EXE-FILE]\n"
+    "  publish-update PUBLIC-KEY-HEX HOST-FOLDER UPDATE-MANIFEST EXE-FILE\n"
+    "      check the manifests against the product's public key, the files against the\n"
+    "      manifests and the host folder's current manifests, then lay out the image at\n"
+    "      its URL's path, install/tundra-usb-installer-x64.exe, install/updates/x64.txt,\n"
+    "      install/releases/tundra.txt and the page install/index.html, in that order\n";
 
 struct Command {
     const char* name;
@@ -38,6 +43,7 @@ constexpr Command COMMANDS[] = {
     {"verify-release", tool::verify_release},
     {"verify-update", tool::verify_update},
     {"publish", tool::publish},
+    {"publish-update", tool::publish_update},
 };
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "commands.h"
+#include "exe_release.h"
+#include "release/hex_digits.h"
 #include "release/https_url.h"
 #include "release/manifest.h"
 #include "release/manifest_fields.h"
@@ -57,8 +59,8 @@ int write_checked(const KeyPair& keys, const std::string& body, size_t max_bytes
     if (!parsed)
         return fail("internal error: the signed manifest does not check");
     std::string error;
-    if (!write_file_atomically(out, reinterpret_cast<const uint8_t*>(body.data()), body.size(),
-                               error)) {
+    if (!write_file_durably(out, reinterpret_cast<const uint8_t*>(body.data()), body.size(),
+                            error)) {
         return fail(error);
     }
     std::printf("wrote %s (%zu bytes)\n", out.c_str(), body.size());
@@ -74,10 +76,12 @@ int keygen(const Args& args) {
     std::string error;
     if (!create_key_file(args[0], keys, error))
         return fail(error);
-    std::printf("secret key written to %s (owner-only); keep it off every repository\n",
+    const std::string hex = to_hex(keys.public_key, 32);
+    std::printf("secret key written to %s (owner-only, on disk); keep it off every repository\n",
                 args[0].c_str());
-    std::printf("public key: %s\n\n%s", to_hex(keys.public_key, 32).c_str(),
-                public_key_constant(keys.public_key).c_str());
+    std::printf("public key: %s\n", hex.c_str());
+    std::printf("build the installer with it: scripts/build-installer --public-key %s\n",
+                hex.c_str());
     return 0;
 }
 
@@ -92,12 +96,38 @@ int public_key(const Args& args) {
     return 0;
 }
 
+namespace {
+
+// The image's size and digest: from the image itself, or as stated by
+// whoever holds it, so that the secret key need never meet the image.
+bool image_size_and_digest(const Args& args, uint64_t& size, uint8_t (&sha256)[32],
+                           std::string& error) {
+    if (args.size() == 5)
+        return hash_file(args[2], size, sha256, error);
+    const auto number = release::parse_decimal(view(args[2]), UINT64_MAX);
+    if (!number) {
+        error = "image size \"" + args[2] + "\" is not a number of bytes";
+        return false;
+    }
+    size = *number;
+    if (args[3].size() != 64 || !release::decode_hex(args[3].data(), 32, sha256)) {
+        error = "image SHA-256 \"" + args[3] + "\" is not 64 hexadecimal digits";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int sign_release(const Args& args) {
-    if (args.size() != 5) {
-        return fail("usage: sign-release SECRET-KEY-FILE VERSION IMAGE-FILE IMAGE-URL OUT-FILE");
+    if (args.size() != 5 && args.size() != 6) {
+        return fail(
+            "usage: sign-release SECRET-KEY-FILE VERSION (IMAGE-FILE | IMAGE-SIZE IMAGE-SHA256) "
+            "IMAGE-URL OUT-FILE");
     }
     const std::string& version = args[1];
-    const std::string& url = args[3];
+    const std::string& url = args[args.size() - 2];
+    const std::string& out = args.back();
     if (!version_is_valid(version)) {
         return fail("version \"" + version +
                     "\" must be 1 to 48 letters, digits, \".\", \"-\" or \"_\"");
@@ -112,7 +142,7 @@ int sign_release(const Args& args) {
         return fail(error);
     uint64_t size = 0;
     uint8_t sha256[32];
-    if (!hash_file(args[2], size, sha256, error))
+    if (!image_size_and_digest(args, size, sha256, error))
         return fail(error);
     if (size < release::MIN_IMAGE_BYTES || size > release::MAX_IMAGE_BYTES ||
         size % release::IMAGE_SIZE_UNIT != 0) {
@@ -123,7 +153,7 @@ int sign_release(const Args& args) {
                              release::RELEASE_PRODUCT + "\n" + version + "\n" +
                              std::to_string(size) + "\n" + to_hex(sha256, 32) + "\n" + url + "\n";
     return write_checked(keys, sign_text(keys, text), release::MAX_RELEASE_MANIFEST_BYTES, true,
-                         args[4]);
+                         out);
 }
 
 int sign_update(const Args& args) {
@@ -132,6 +162,12 @@ int sign_update(const Args& args) {
     const auto number = release::parse_decimal(view(args[1]), UINT32_MAX);
     if (!number)
         return fail("release \"" + args[1] + "\" must be a number from 0 to 4294967295");
+    const uint32_t announced = static_cast<uint32_t>(*number);
+    if (announced <= OLDEST_FIELD_RELEASE) {
+        return fail("release " + std::to_string(announced) + " is not above " +
+                    std::to_string(OLDEST_FIELD_RELEASE) +
+                    ": installers take only a release above their own, so none would take it");
+    }
     KeyPair keys;
     std::string error;
     if (!read_key_file(args[0], keys, error))
@@ -144,9 +180,11 @@ int sign_update(const Args& args) {
         return fail("executable " + args[2] + " has " + std::to_string(size) +
                     " bytes; it must be 1 byte to 8 MiB");
     }
+    if (!check_exe_is_release(args[2], announced, error))
+        return fail(error);
     const std::string text = std::string(release::UPDATE_MANIFEST_KIND) + "\n" +
-                             release::UPDATE_ARCHITECTURE + "\n" + std::to_string(*number) + "\n" +
-                             std::to_string(size) + "\n" + to_hex(sha256, 32) + "\n";
+                             release::UPDATE_ARCHITECTURE + "\n" + std::to_string(announced) +
+                             "\n" + std::to_string(size) + "\n" + to_hex(sha256, 32) + "\n";
     return write_checked(keys, sign_text(keys, text), release::MAX_UPDATE_MANIFEST_BYTES, false,
                          args[3]);
 }

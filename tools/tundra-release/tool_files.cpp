@@ -19,6 +19,88 @@ std::string reason(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
 
+bool write_all(int fd, const uint8_t* bytes, size_t length) {
+    while (length > 0) {
+        const ssize_t done = write(fd, bytes, length);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        bytes += done;
+        length -= static_cast<size_t>(done);
+    }
+    return true;
+}
+
+// A temporary file beside its final path, under a name no one else uses:
+// ".NAME.tmp-" and random hex digits, created exclusively.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(const std::string& final_path) : final_(final_path) {}
+    ~TemporaryFile() {
+        if (fd_ >= 0)
+            close(fd_);
+        if (!temp_.empty())
+            unlink(temp_.c_str());
+    }
+
+    bool create(std::string& error) {
+        const std::string folder = folder_of(final_);
+        const std::string name = final_.substr(final_.rfind('/') + 1);
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            uint8_t random[8];
+            randombytes_buf(random, sizeof random);
+            const std::string candidate =
+                folder + "/." + name + ".tmp-" + to_hex(random, sizeof random);
+            fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd_ >= 0) {
+                temp_ = candidate;
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        error = reason("cannot create a temporary file for", final_);
+        return false;
+    }
+
+    bool write(const uint8_t* bytes, size_t length, std::string& error) {
+        if (write_all(fd_, bytes, length))
+            return true;
+        error = reason("cannot write", temp_);
+        return false;
+    }
+
+    // The bytes reach the disk, then the name; the rename makes the file
+    // appear whole, and the folder's flush keeps the rename.
+    bool commit(std::string& error) {
+        const std::string folder = folder_of(final_);
+        if (fsync(fd_) != 0) {
+            error = reason("cannot flush", temp_);
+            return false;
+        }
+        const int closed = close(fd_);
+        fd_ = -1;
+        if (closed != 0) {
+            error = reason("cannot write", temp_);
+            return false;
+        }
+        if (!flush_folder(folder, error))
+            return false;
+        if (std::rename(temp_.c_str(), final_.c_str()) != 0) {
+            error = reason("cannot rename to", final_);
+            return false;
+        }
+        temp_.clear();
+        return flush_folder(folder, error);
+    }
+
+  private:
+    std::string final_;
+    std::string temp_;
+    int fd_ = -1;
+};
+
 }  // namespace
 
 bool read_small_file(const std::string& path, size_t max_bytes, std::vector<uint8_t>& bytes,
@@ -69,72 +151,55 @@ bool hash_file(const std::string& path, uint64_t& size, uint8_t (&sha256)[32], s
     return true;
 }
 
-namespace {
-
-// Opens path + ".partial" for writing, owner read-write and everyone read.
-FILE* open_partial(const std::string& path, std::string& error) {
-    const std::string partial = path + ".partial";
-    const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) {
-        error = reason("cannot create", partial);
-        return nullptr;
-    }
-    return fdopen(fd, "wb");
+bool file_exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
 }
 
-bool finish_partial(FILE* file, const std::string& path, bool written, std::string& error) {
-    const std::string partial = path + ".partial";
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        error = reason("cannot write", partial);
-        unlink(partial.c_str());
-        return false;
-    }
-    if (std::rename(partial.c_str(), path.c_str()) != 0) {
-        error = reason("cannot rename to", path);
-        unlink(partial.c_str());
-        return false;
-    }
-    return true;
+bool write_file_durably(const std::string& path, const uint8_t* bytes, size_t length,
+                        std::string& error) {
+    TemporaryFile file(path);
+    return file.create(error) && file.write(bytes, length, error) && file.commit(error);
 }
 
-}  // namespace
-
-bool write_file_atomically(const std::string& path, const uint8_t* bytes, size_t length,
-                           std::string& error) {
-    FILE* file = open_partial(path, error);
-    if (file == nullptr)
-        return false;
-    const bool written = std::fwrite(bytes, 1, length, file) == length;
-    return finish_partial(file, path, written, error);
-}
-
-bool copy_file_atomically(const std::string& from, const std::string& to, std::string& error) {
+bool copy_file_durably(const std::string& from, const std::string& to, std::string& error) {
     FILE* source = std::fopen(from.c_str(), "rb");
     if (source == nullptr) {
         error = reason("cannot open", from);
         return false;
     }
-    FILE* file = open_partial(to, error);
-    if (file == nullptr) {
-        std::fclose(source);
-        return false;
-    }
+    TemporaryFile file(to);
+    bool ok = file.create(error);
     std::vector<uint8_t> piece(PIECE_BYTES);
-    bool written = true;
     size_t got = 0;
-    while (written && (got = std::fread(piece.data(), 1, piece.size(), source)) > 0) {
-        written = std::fwrite(piece.data(), 1, got, file) == got;
+    while (ok && (got = std::fread(piece.data(), 1, piece.size(), source)) > 0)
+        ok = file.write(piece.data(), got, error);
+    if (ok && std::ferror(source) != 0) {
+        error = reason("cannot read", from);
+        ok = false;
     }
-    const bool read_failed = std::ferror(source) != 0;
     std::fclose(source);
-    if (read_failed) {
-        std::fclose(file);
-        unlink((to + ".partial").c_str());
-        error = "cannot read " + from;
+    return ok && file.commit(error);
+}
+
+bool flush_folder(const std::string& folder, std::string& error) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        error = reason("cannot open folder", folder);
         return false;
     }
-    return finish_partial(file, to, written, error);
+    const bool flushed = fsync(fd) == 0;
+    if (!flushed)
+        error = reason("cannot flush folder", folder);
+    close(fd);
+    return flushed;
+}
+
+std::string folder_of(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool make_folders(const std::string& path, std::string& error) {

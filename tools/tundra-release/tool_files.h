@@ -17,13 +17,25 @@ bool read_small_file(const std::string& path, size_t max_bytes, std::vector<uint
 // Size and SHA-256 of a file of any size, read in pieces.
 bool hash_file(const std::string& path, uint64_t& size, uint8_t (&sha256)[32], std::string& error);
 
-// Writes bytes to path through a temporary file beside it and a rename, so
-// that a host serving the folder never shows a half-written file.
-bool write_file_atomically(const std::string& path, const uint8_t* bytes, size_t length,
-                           std::string& error);
+// Whether a file (of any kind) exists at path.
+bool file_exists(const std::string& path);
+
+// Writes bytes to path so that a host serving the folder, or a machine that
+// loses power, never shows a half-written file: through a temporary file of
+// a unique name beside it, created exclusively; the file and its folder are
+// flushed to the disk before the rename, and the folder again after it. On
+// failure the temporary file is removed and path is as it was.
+bool write_file_durably(const std::string& path, const uint8_t* bytes, size_t length,
+                        std::string& error);
 
 // Copies a file of any size the same way.
-bool copy_file_atomically(const std::string& from, const std::string& to, std::string& error);
+bool copy_file_durably(const std::string& from, const std::string& to, std::string& error);
+
+// Flushes a folder's entries (new names, renames) to the disk.
+bool flush_folder(const std::string& folder, std::string& error);
+
+// The folder part of a path ("." for a bare name).
+std::string folder_of(const std::string& path);
 
 // Creates a folder and its parents as needed.
 bool make_folders(const std::string& path, std::string& error);

@@ -34,14 +34,18 @@ bool create_key_file(const std::string& path, KeyPair& keys, std::string& error)
         error = "cannot create key file " + path + ": " + std::strerror(errno);
         return false;
     }
+    // The key reaches the disk, name included, before anyone sees its public
+    // half: a product built with a key whose secret was lost in a crash
+    // could never be updated again.
     const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    const bool flushed = written && fsync(fd) == 0;
     const bool closed = close(fd) == 0;
-    if (!written || !closed) {
-        error = "cannot write key file " + path;
+    if (!flushed || !closed) {
+        error = "cannot write key file " + path + ": " + std::strerror(errno);
         unlink(path.c_str());
         return false;
     }
-    return true;
+    return flush_folder(folder_of(path), error);
 }
 
 bool read_key_file(const std::string& path, KeyPair& keys, std::string& error) {
@@ -67,15 +71,6 @@ bool parse_public_key(const std::string& hex, uint8_t (&key)[32], std::string& e
         return false;
     }
     return true;
-}
-
-std::string public_key_constant(const uint8_t (&key)[32]) {
-    std::string out = "const uint8_t RELEASE_SIGNING_KEY[SIGNING_KEY_BYTES] = {";
-    for (size_t i = 0; i < 32; ++i) {
-        out += i % 8 == 0 ? "\n    " : " ";
-        out += "0x" + to_hex(key + i, 1) + ",";
-    }
-    return out + "\n};\n";
 }
 
 }  // namespace tool

@@ -14,15 +14,13 @@ struct KeyPair {
 };
 
 // Makes a new key pair and writes its seed to a new file (never over an
-// existing one) with owner-only permissions.
+// existing one) with owner-only permissions, flushed to the disk with the
+// folder's entry before it returns.
 bool create_key_file(const std::string& path, KeyPair& keys, std::string& error);
 
 bool read_key_file(const std::string& path, KeyPair& keys, std::string& error);
 
 // A public key given as 64 hexadecimal digits, either case.
 bool parse_public_key(const std::string& hex, uint8_t (&key)[32], std::string& error);
-
-// The public key as the C++ constant that a product build compiles in.
-std::string public_key_constant(const uint8_t (&key)[32]);
 
 }  // namespace tool

@@ -1,0 +1,77 @@
+// The whole self-update allocates nothing: start-up with the update check,
+// the check thread fetching and verifying a newer build from the local
+// download host, and its installation up to the relaunch. Its own
+// executable, since it replaces operator new to count.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "update_test_support.h"
+#include "window_fixture.h"
+
+namespace {
+std::atomic<unsigned long> allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+int launches = 0;
+HINSTANCE WINAPI record_launch(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
+    ++launches;
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+class UpdateAllocationTest : public app_test::WindowTest {};
+
+TEST_F(UpdateAllocationTest, FromStartToRelaunchNothingIsAllocated) {
+    update_test::HostUpdate host;
+    ASSERT_TRUE(host.saved()) << "the download host is not running";
+    const update_test::Bytes build = update_test::pattern(200000, 6);
+    host.publish(6, build);
+    update_test::Folder folder;
+    const std::filesystem::path running = folder / "tundra-usb-installer-x64.exe";
+    ASSERT_TRUE(update_test::write_file(running, update_test::pattern(3000, 5)));
+    update_test::pretend_running_from(running);
+    sys::calls.ShellExecuteW = record_launch;
+    machine.set_elevated(false);
+    allow_update_check();
+
+    const unsigned long before = allocations.load();
+    ASSERT_TRUE(app::start_window());
+    const ULONGLONG give_up_at = GetTickCount64() + 30000;
+    while (IsWindow(app::app_state.hwnd_main) && GetTickCount64() < give_up_at) {
+        app_test::pump_messages();
+        Sleep(10);
+    }
+    const unsigned long after = allocations.load();
+
+    EXPECT_EQ(launches, 1);
+    EXPECT_EQ(update_test::read_file(running), build);
+    EXPECT_EQ(after - before, 0u);
+}
+
+}  // namespace
