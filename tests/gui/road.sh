@@ -52,6 +52,14 @@ road_has_main_window() { [ -n "$(road_visible_window '^Tundra USB Installer$')" 
 road_logged() { grep -a "^$1 " "$road_log" 2>/dev/null | cut -d' ' -f2-; }
 road_logged_count() { road_logged "$1" | wc -l; }
 road_status_logged() { road_logged status | grep -Fxq -- "$1"; }
+# Conditions for road_wait_until, which must read the log anew at each poll.
+road_logged_more_than() { [ "$(road_logged_count "$1")" -gt "$2" ]; }
+road_logged_exactly() { [ "$(road_logged_count "$1")" -eq "$2" ]; }
+# A window titled $1 besides the main window (the failure dialog has the
+# main window's title).
+road_box_shown() {
+  [ -n "$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "$road_wid")" ]
+}
 
 # Starts the installer on the machine described by $2 (text), under the name
 # $1; further arguments are VAR=value settings for its environment. Sets
@@ -84,7 +92,7 @@ road_open_stick_menu() {
   local before
   before=$(road_logged_count menu)
   road_click stick
-  road_wait_until 10 test "$(road_logged_count menu)" -gt "$before" || return 1
+  road_wait_until 10 road_logged_more_than menu "$before" || return 1
   sleep 0.3  # the menu's own window maps just after it was filled
 }
 
@@ -112,12 +120,10 @@ road_menu_pick() {
 # yes, no or ok. Prints the logged "TYPE CAPTION|TEXT".
 road_answer_box() {
   local before=$1 answer=$2
-  road_wait_until 20 test "$(road_logged_count message-box)" -gt "$before" || return 1
+  road_wait_until 20 road_logged_more_than message-box "$before" || return 1
   local caption
   caption=$(road_logged message-box | tail -n1 | cut -d' ' -f2- | cut -d'|' -f1)
-  # The failure dialog has the main window's title: look past the main window.
-  road_wait_until 10 test -n "$(xdotool search --onlyvisible --name "^$caption\$" 2>/dev/null |
-    grep -vx "$road_wid")" || return 1
+  road_wait_until 10 road_box_shown "$caption" || return 1
   sleep 0.3
   case "$answer" in
     yes) xdotool key y ;;

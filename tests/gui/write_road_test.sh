@@ -155,7 +155,7 @@ if road_start declined $'elevated no\nsystem-disk 0\nstick 1 Tundra Flash SN0001
   road_wait_until 10 road_shows_line "control 201 1 USB access was declined. You can try again." ||
     fail "no declined text"
   road_click action
-  road_wait_until 10 test "$(road_logged_count runas)" -eq 2 || fail "a second try did not prompt"
+  road_wait_until 10 road_logged_exactly runas 2 || fail "a second try did not prompt"
   road_screenshot not-elevated-declined
   road_close || fail "the declined instance did not close with code 0"
 fi
