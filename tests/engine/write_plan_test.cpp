@@ -134,25 +134,29 @@ TEST(WritePlan, KeepGuidRefusesOnAnyMatchingPartition) {
 // Boot checks on two simulated disks: an image and a stick.
 class BootChecks : public ::testing::Test {
 protected:
-    fixtures::Bytes disk(std::initializer_list<const char*> boot_files, bool kernel_and_root,
-                         bool firmware) {
-        fixtures::FatSpec spec;
-        spec.type = 16;
-        spec.cluster_count = 5000;
-        fixtures::FatImage image(spec);
-        if (boot_files.size() > 0) {
-            const uint32_t efi = image.add_directory(0, "EFI");
-            const uint32_t boot = image.add_directory(efi, "BOOT");
-            for (const char* f : boot_files) image.add_file(boot, f, 100);
-        }
-        const uint32_t tundra = image.add_directory(0, "TUNDRA");
-        if (kernel_and_root) {
-            image.add_file(tundra, "KERNEL.ELF", 100);
-            image.add_file(tundra, "ROOT.TAR", 100);
-        }
-        if (firmware) image.add_file(tundra, "FIRMWARE.TAR", 100);
-        return fixtures::disk_with_volume(image);
-    }
+  fixtures::Bytes disk(const std::vector<const char*>& boot_files, bool kernel_and_root,
+                       bool firmware) {
+      return fixtures::disk_with_boot_files(boot_files, kernel_and_root, firmware);
+  }
+
+  // A stick whose EFI\BOOT names BOOTAA64.EFI in its first cluster, but
+  // whose chain breaks after that cluster: the directory cannot be read,
+  // and what was read of it before the break must not count.
+  fixtures::Bytes unreadable_boot_directory() {
+      fixtures::FatSpec spec;
+      spec.type = 16;
+      spec.cluster_count = 5000;
+      fixtures::FatImage image(spec);
+      const uint32_t efi = image.add_directory(0, "EFI");
+      const uint32_t boot = image.add_directory(efi, "BOOT");
+      image.add_file(boot, "BOOTAA64.EFI", 100);
+      const uint32_t entries_per_cluster = spec.bytes_per_sector / 32;  // one sector each
+      for (uint32_t i = 3; i <= entries_per_cluster; ++i) {  // after ".", ".." and BOOTAA64.EFI
+          image.add_file(boot, "FILL" + std::to_string(i) + ".BIN", 100);
+      }
+      image.set_fat(boot, 0);  // a free entry where the chain should go on
+      return fixtures::disk_with_volume(image);
+  }
 
     engine::Result check(const fixtures::Bytes& image, const fixtures::Bytes& stick,
                          const engine::WriteOptions& options) {
@@ -195,7 +199,8 @@ TEST_F(BootChecks, RulesInOrder) {
          "(--other-machine writes it anyway; back it up first with tundra-stick backup)"},
         {"--other-machine", x64, aa64, other, ""},
         {"an image for both passes any stick", both, aa64, desktop, ""},
-        {"an unreadable stick is never another machine's", x64, blank, desktop, ""},
+        {"a stick whose EFI\\BOOT cannot be read is never another machine's", x64,
+         unreadable_boot_directory(), desktop, ""},
         {"Surface stick, image without firmware", aa64, surface, desktop,
          "the Surface stick has TUNDRA\\FIRMWARE.TAR but the image does not: nothing written. "
          "Build with --firmware or update the boot files in place"},
