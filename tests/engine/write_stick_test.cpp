@@ -120,6 +120,45 @@ TEST_F(WriteStickRun, ImageRefusals) {
     EXPECT_TRUE(machine.drives_opened().empty()) << "no disk is probed before the digest holds";
 }
 
+// The digest reads the image in pieces of 256 KiB: an image of 5 MiB + 512
+// bytes ends in a piece of 512 bytes, which counts like every other.
+TEST_F(WriteStickRun, TheDigestCoversTheImagesLastPiece) {
+    const size_t size = (5 << 20) + 512;
+    fixtures::Bytes published(size, 0);
+    for (size_t i = 0; i < size; i += 4099)
+        published[i] = static_cast<uint8_t>(i >> 12);
+    const struct {
+        const char* name;
+        size_t changed_at;  // SIZE_MAX: nothing changed
+        std::string reason;
+    } cases[] = {
+        {"as published", SIZE_MAX, ""},
+        {"one byte changed in the last piece", size - 200,
+         "Tundra image verification failed. Download it again."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fixtures::Bytes downloaded = published;
+        if (c.changed_at != SIZE_MAX)
+            downloaded[c.changed_at] ^= 0x20;
+        fixtures::TempFile image("tail.img", downloaded);
+        fixtures::TempFile target("tail-target.img", fixtures::Bytes(size, 0));
+        engine::WriteOptions options;
+        options.target_file = target.wide();
+        options.has_expected_sha256 = true;
+        crypto_hash_sha256(options.expected_sha256, published.data(), published.size());
+        const engine::Result result = run(image, options);
+        if (c.reason.empty()) {
+            EXPECT_EQ(result, engine::Result::Success) << failure_text();
+            EXPECT_EQ(fixtures::read_file(target.narrow()), published);
+            continue;
+        }
+        EXPECT_EQ(result, engine::Result::Failed);
+        EXPECT_EQ(failure_text(), c.reason);
+        EXPECT_EQ(fixtures::read_file(target.narrow()), fixtures::Bytes(size, 0));
+    }
+}
+
 TEST_F(WriteStickRun, TargetFiles) {
     const struct {
         size_t image;
