@@ -127,4 +127,92 @@ TEST(ReleaseImageWrite, DesktopRunWritesAndProvesItOnAFileBackedStick) {
               fixtures::Bytes(4096, 0x6B));
 }
 
+// An old Tundra stick: another partition table (a smaller TUNDRA partition
+// with the data area right after it), the user's files in that data area,
+// and older boot files.
+fixtures::Bytes old_tundra_stick(const fixtures::Bytes& image) {
+    constexpr uint64_t TUNDRA_FIRST = 2048;
+    constexpr uint64_t TUNDRA_LAST = TUNDRA_FIRST + (40 << 20) / 512 - 1;  // 40 MiB
+    fixtures::Bytes old = image;
+    std::fill(old.begin() + (41 << 20), old.end(), 0x6B);
+    for (size_t at = 2 << 20; at < (8 << 20); at += 4096)
+        old[at] ^= 0x5A;
+    fixtures::write_gpt(
+        old,
+        {{fixtures::ESP_TYPE, TUNDRA_FIRST, TUNDRA_LAST, fixtures::guid_from(0x51)},
+         {fixtures::DATA_TYPE, TUNDRA_LAST + 1, old.size() / 512 - 34, fixtures::guid_from(0x52)}});
+    return old;
+}
+
+// The desktop writes the whole image over an old Tundra stick, partition
+// table included, and then asks Windows once to read the new table. A dry
+// run and a run onto a target file never ask.
+TEST(ReleaseImageWrite, DesktopRunReplacesAnOldTundraStickWhole) {
+    const std::string image_path = fixtures::real_image_path("tundra-release.img");
+    const fixtures::Bytes image = fixtures::read_file(image_path);
+    ASSERT_EQ(image.size(), 64u << 20) << image_path;
+    const fixtures::Bytes old = old_tundra_stick(image);
+    ASSERT_FALSE(std::equal(old.begin(), old.begin() + 34 * 512, image.begin()))
+        << "the partition tables differ";
+    const fixtures::WideString wide_path = fixtures::widen(image_path);
+    const struct {
+        const char* name;
+        bool dry_run;
+        bool onto_target_file;
+        size_t table_rereads;
+    } cases[] = {
+        {"the desktop's run", false, false, 1},
+        {"a dry run", true, false, 0},
+        {"onto a target file", false, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fixtures::TempFile target("old-tundra-target.img", old);
+        sim::Machine machine;
+        machine.add_system_disk(0);
+        sim::Drive& stick =
+            machine.add_stick({STICK, "SanDisk", "Ultra", "4C530001234", STICK_BYTES});
+        stick.contents = old;
+        machine.add_volume(STICK_VOLUME, {{STICK, 1048576, 41943040}});
+        engine::engine_inputs.perf_frequency = 1000000000;
+        engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        const discovery::StickRecord picked = listed_stick();  // the options point into it
+        machine.reset_uses();
+        engine::WriteOptions options = desktop_options(wide_path, picked, image);
+        options.dry_run = c.dry_run;
+        if (c.onto_target_file)
+            options.target_file = target.wide();
+        const engine::Result result = engine::write_stick(options);
+        EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
+        engine::engine_inputs.disk_io_event = nullptr;
+        ASSERT_EQ(result, engine::Result::Success) << fixtures::failure_text();
+
+        const std::vector<sim::IoctlRecord> ioctls = machine.ioctls();
+        const auto rereads = std::count_if(
+            ioctls.begin(), ioctls.end(),
+            [](const sim::IoctlRecord& r) { return r.code == IOCTL_DISK_UPDATE_PROPERTIES; });
+        const auto rereads_of_the_stick =
+            std::count_if(ioctls.begin(), ioctls.end(), [](const sim::IoctlRecord& r) {
+                return r.code == IOCTL_DISK_UPDATE_PROPERTIES && r.on_drive &&
+                       r.drive_number == STICK;
+            });
+        EXPECT_EQ(size_t(rereads), c.table_rereads);
+        EXPECT_EQ(rereads_of_the_stick, rereads);
+        // The machine keeps no record of a control sent to a plain file, but
+        // it counts every call: a run onto a target file sends none at all.
+        if (c.onto_target_file) {
+            EXPECT_EQ(machine.uses("DeviceIoControl"), 0u);
+        }
+
+        const bool stick_written = !c.dry_run && !c.onto_target_file;
+        EXPECT_TRUE(stick.contents == (stick_written ? image : old))
+            << "the stick's whole range, partition table included";
+        if (c.onto_target_file) {
+            EXPECT_TRUE(fixtures::read_file(target.narrow()) == image);
+        }
+        EXPECT_EQ(machine.open_handle_count(), 0u);
+        EXPECT_EQ(machine.held_lock_count(), 0u);
+    }
+}
+
 }  // namespace
