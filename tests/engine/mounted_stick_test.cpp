@@ -104,6 +104,36 @@ TEST_F(MountedStick, AStickVolumeThatCannotBeLockedStopsTheRunBeforeAnyWrite) {
     }
 }
 
+// Another program holding the stick's volume: each refused lock is followed
+// by a pause of 100 ms, the 20th included, and a 21st attempt is never made.
+TEST_F(MountedStick, TheLockIsTriedTwentyTimes) {
+    const struct {
+        unsigned refusals;
+        bool locked;
+        uint64_t paused_ms;
+    } cases[] = {{19, true, 1900}, {20, false, 2000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.refusals) + " refusals");
+        machine.drive(4)->contents.assign(16 * MIB, 0);
+        machine.volume(STICK_VOLUME)->refuse_lock_attempts = c.refusals;
+        const uint64_t slept_before = machine.slept_ms();
+        const size_t writes_before = machine.writes().size();
+        const engine::Result result = run({});
+        EXPECT_EQ(machine.slept_ms() - slept_before, c.paused_ms);
+        if (c.locked) {
+            EXPECT_EQ(result, engine::Result::Success) << failure_text();
+            EXPECT_TRUE(stick_holds_image());
+            continue;
+        }
+        EXPECT_EQ(result, engine::Result::Failed);
+        EXPECT_EQ(failure_text(),
+                  "cannot lock \\\\?\\Volume{0d15c0de-0000-0000-0000-000000000004}: close "
+                  "what has the stick open (Explorer windows on it) and try again");
+        EXPECT_EQ(machine.writes().size(), writes_before);
+        EXPECT_TRUE(stick_is_blank());
+    }
+}
+
 struct DrainCase {
     const char* name;
     std::vector<uint64_t> failing;  // offsets of the transfers that end with an error
