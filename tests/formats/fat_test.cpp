@@ -190,6 +190,51 @@ TEST_F(FatTest, Fat12EntryAcrossAWindowIsReadDirectly) {
     EXPECT_EQ(machine.uses("ReadFile"), 3u);  // still cached
 }
 
+// Two disks whose FATs lie at the same place in their TUNDRA partitions:
+// on the first, TUNDRA fills exactly one cluster and its chain ends there;
+// on the second, it goes on into a further cluster. A FAT window kept from
+// the first would end the second's directory after its first cluster.
+TEST_F(FatTest, OpeningAVolumeForgetsTheFatWindowOfTheLast) {
+    FatSpec spec;
+    spec.type = 16;
+    spec.cluster_count = 5000;
+    const uint32_t entries_per_cluster = spec.bytes_per_sector / 32;  // one sector per cluster
+    FatImage first(spec);
+    const uint32_t first_tundra = first.add_directory(0, "TUNDRA");
+    for (uint32_t i = 3; i <= entries_per_cluster; ++i) {  // after "." and ".."
+        first.add_file(first_tundra, "OLD" + std::to_string(i) + ".BIN", 100);
+    }
+    FatImage second(spec);
+    const uint32_t second_tundra = second.add_directory(0, "TUNDRA");
+    for (uint32_t i = 3; i <= entries_per_cluster + 4; ++i) {
+        second.add_file(second_tundra, "NEW" + std::to_string(i) + ".BIN", 100 + i);
+    }
+    ASSERT_EQ(first_tundra, second_tundra);
+    const fixtures::SimDisk first_disk(machine, fixtures::disk_with_volume(first), next_drive_++);
+    const fixtures::SimDisk second_disk(machine, fixtures::disk_with_volume(second), next_drive_++);
+    const struct {
+        const fixtures::SimDisk& disk;
+        std::string name;
+        uint32_t size;
+    } lookups[] = {
+        {first_disk, "OLD16   BIN", 100},   // the last entry of the one full cluster
+        {second_disk, "NEW20   BIN", 120},  // in the cluster after the first
+    };
+    for (const auto& l : lookups) {
+        formats::FatVolume volume;
+        bool found = false;
+        ASSERT_EQ(formats::open_tundra_volume(l.disk.region(), volume, found),
+                  engine::Result::Success);
+        ASSERT_TRUE(found);
+        formats::DirItem item;
+        ASSERT_EQ(formats::find_tundra_file(volume, l.name.c_str(), item, found),
+                  engine::Result::Success)
+            << fixtures::failure_text();
+        ASSERT_TRUE(found) << l.name;
+        EXPECT_EQ(item.size, l.size) << l.name;
+    }
+}
+
 TEST_F(FatTest, FatEntryPastThePartitionEndFails) {
     FatSpec spec;
     spec.type = 16;
