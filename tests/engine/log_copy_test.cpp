@@ -153,7 +153,8 @@ TEST_F(LogCopy, TheLogsOfAStickThatMtoolsFilled) {
     EXPECT_EQ(lines.back(), "--dry-run: nothing written\n");
 
     // A later copy into the same folder replaces what is there.
-    std::ofstream(outer.path() / "new" / "logs" / "LOG.TXT") << "an older log, longer than the new";
+    ASSERT_TRUE(fixtures::write_text(outer.path() / "new" / "logs" / "LOG.TXT",
+                                     "an older log, longer than the new"));
     ASSERT_EQ(write_with_logs(stick, stick, folder, false, after), engine::Result::Success)
         << failure_text();
     EXPECT_TRUE(fixtures::tree_of(outer.path() / "new" / "logs") == expected);
@@ -193,7 +194,7 @@ TEST_F(LogCopy, SticksWithoutLogs) {
 
 TEST_F(LogCopy, AFailedCopyStopsTheWriteBeforeAnythingIsWritten) {
     fixtures::TempFolder outer("logs-fail");
-    std::ofstream(outer.path() / "plain") << "a file, not a folder";
+    ASSERT_TRUE(fixtures::write_text(outer.path() / "plain", "a file, not a folder"));
     std::filesystem::create_directories(outer.path() / "taken" / "LOG.TXT");
     const fixtures::WideString logs = outer.wide("logs");
 

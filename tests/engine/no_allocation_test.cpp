@@ -62,9 +62,11 @@ TEST(NoAllocation, AWholeRunAllocatesNothing) {
         if (in_file) {
             std::string error;
             ASSERT_TRUE(machine.keep_in_file(stick, stick_file.narrow(), error)) << error;
-            std::ofstream(stick_file.narrow(), std::ios::binary | std::ios::in)
-                .write(reinterpret_cast<const char*>(old.data()),
-                       static_cast<std::streamsize>(old.size()));
+            std::ofstream out(stick_file.narrow(), std::ios::binary | std::ios::in);
+            out.write(reinterpret_cast<const char*>(old.data()),
+                      static_cast<std::streamsize>(old.size()));
+            out.close();
+            ASSERT_FALSE(out.fail()) << "cannot write the old stick into " << stick_file.narrow();
         } else {
             stick.contents = old;
         }
