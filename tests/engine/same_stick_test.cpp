@@ -41,6 +41,8 @@ engine::Result write_picked(const fixtures::TempFile& image, const Bytes& bytes,
     options.expected_stick = picked;
     options.has_expected_sha256 = true;
     crypto_hash_sha256(options.expected_sha256, bytes.data(), bytes.size());
+    // No earlier row's reason can pass for this one's.
+    engine::workspace.failure_reason_length = 0;
     return engine::write_stick(options);
 }
 

@@ -56,6 +56,8 @@ protected:
     engine::Result run(const fixtures::TempFile& image, engine::WriteOptions options) {
         options.image_path = image.wide();
         lines.clear();
+        // No earlier run's reason can pass for this one's.
+        engine::workspace.failure_reason_length = 0;
         return engine::write_stick(options);
     }
 
