@@ -133,7 +133,15 @@ road_answer_box() {
   road_logged message-box | tail -n1
 }
 
-road_screenshot() { import -window root -crop 800x500+0+0 "$ROAD_OUT/$1.png"; }
+# The screen around the main window, wherever it opened (with room below
+# and right of it for the stick menu and the dialogs).
+road_screenshot() {
+  local place left top
+  place=$(xdotool getwindowgeometry "$road_wid" 2>/dev/null |
+    sed -n 's/^ *Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p')
+  read -r left top <<<"${place:-0 0}"
+  import -window root -crop "900x600+${left}+${top}" "$ROAD_OUT/$1.png"
+}
 
 # Marks every status text logged so far as seen.
 road_mark_statuses() { road_statuses_seen=$(road_logged_count status); }
