@@ -33,33 +33,36 @@ TEST(ProgressText, LargestValueStillFits) {
               u"Downloading Tundra… 18446744073709551615%");
 }
 
-TEST(FailureDialogText, ConvertsTheWorkersUtf8) {
-    const char reason[] =
-        "Disk 3 changed: serial \xE2\x80\x9C"
-        "ABC\xE2\x80\x9D";
-    EXPECT_EQ(text_of(app::failure_dialog_text(reason, strlen(reason))),
-              u"Disk 3 changed: serial “ABC”");
-    // Only the posted length counts; the text is not NUL-terminated.
-    EXPECT_EQ(text_of(app::failure_dialog_text("abcdef", 3)), u"abc");
-}
-
-TEST(FailureDialogText, InvalidUtf8GivesAnEmptyText) {
-    const char broken[] = "write failed \xC3";  // a sequence cut short
-    const app::FailureDialogText dialog = app::failure_dialog_text(broken, strlen(broken));
-    EXPECT_EQ(dialog.length, 0u);
-    EXPECT_EQ(dialog.units[0], 0);
-}
-
-TEST(FailureDialogText, AFullFailureBufferIsCutNotOverrun) {
-    // 1024 one-byte characters need 1025 units with the NUL: one is cut.
+// What the result dialog shows of the bytes a worker posted: UTF-8 turned
+// into UTF-16, only the posted length read, nothing for ill-formed bytes,
+// and at most what the dialog's buffer holds.
+TEST(FailureDialogText, ConversionsOfThePostedBytes) {
     static char full[app::FAILURE_TEXT_BYTES + 64];
     memset(full, 'x', sizeof full);
-    const app::FailureDialogText dialog = app::failure_dialog_text(full, app::FAILURE_TEXT_BYTES);
-    EXPECT_EQ(dialog.length, app::FAILURE_DIALOG_UNITS - 1);
-    EXPECT_EQ(dialog.units[app::FAILURE_DIALOG_UNITS - 1], 0);
-    // A claimed length past the worker's buffer reads no further than it.
-    const app::FailureDialogText claimed = app::failure_dialog_text(full, 1ull << 40);
-    EXPECT_EQ(claimed.length, app::FAILURE_DIALOG_UNITS - 1);
+    // 1024 one-byte characters need 1025 units with the NUL: one is cut.
+    const std::u16string cut(app::FAILURE_DIALOG_UNITS - 1, u'x');
+    const struct {
+        const char* what;
+        const char* bytes;
+        uint64_t length;
+        std::u16string shown;
+    } rows[] = {
+        {"quotes of three bytes",
+         "Disk 3 changed: serial \xE2\x80\x9C"
+         "ABC\xE2\x80\x9D",
+         32, u"Disk 3 changed: serial “ABC”"},
+        {"only the posted length, no NUL", "abcdef", 3, u"abc"},
+        {"a sequence cut short", "write failed \xC3", 14, u""},
+        {"a byte that is never UTF-8", "bad \xFF byte", 10, u""},
+        {"the worker's whole buffer", full, app::FAILURE_TEXT_BYTES, cut},
+        {"a claimed length past the worker's buffer", full, 1ull << 40, cut},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const app::FailureDialogText dialog = app::failure_dialog_text(row.bytes, row.length);
+        EXPECT_EQ(text_of(dialog), row.shown);
+        EXPECT_LT(dialog.length, app::FAILURE_DIALOG_UNITS);
+    }
 }
 
 TEST(FailureDialogText, AnOverlongReasonNamingANonAsciiPathStillShows) {

@@ -141,27 +141,49 @@ TEST_F(StickPickerTest, AnIdOutsideTheListChangesNothing) {
     EXPECT_FALSE(enabled(app_state.hwnd_action));
 }
 
+// Refresh after start-up, from a window where a stick is chosen (its label
+// on the button, the action button usable) and the status line shows
+// something else: the choice goes, whether sticks are found again or not.
 TEST_F(StickPickerTest, RefreshAsksForANewChoice) {
     start_with_three_sticks();
-    pick(1);
-    app::set_status(L"something else", app::COLOR_ACCENT);
-    SendMessageW(app_state.hwnd_main, WM_COMMAND, app::ID_REFRESH, 0);
-    EXPECT_FALSE(app_state.sticks.selected_stick.has_value());
-    EXPECT_EQ(text_of(app_state.hwnd_stick), L"Select a USB stick  ⌄");
-    EXPECT_TRUE(enabled(app_state.hwnd_stick));
-    EXPECT_EQ(status(), L"Writing will erase the selected USB stick.");
-    EXPECT_EQ(app_state.status_color, app::COLOR_WARNING);
-    EXPECT_FALSE(enabled(app_state.hwnd_action));
+    struct Row {
+        const char* what;
+        void (*unplug)(sim::Machine&);
+        const wchar_t* button;
+        bool button_enabled;
+        const wchar_t* status;
+        COLORREF colour;
+    };
+    const Row rows[] = {
+        {"sticks still plugged in", [](sim::Machine&) {}, L"Select a USB stick  ⌄", true,
+         L"Writing will erase the selected USB stick.", app::COLOR_WARNING},
+        {"every stick unplugged",
+         [](sim::Machine& m) {
+             m.remove_drive(1);
+             m.remove_drive(2);
+             m.remove_drive(3);
+         },
+         L"No USB stick selected", false, L"Plug in a USB stick and select Refresh.",
+         app::COLOR_MUTED},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        pick(1);
+        ASSERT_EQ(app_state.sticks.selected_stick, 0u);
+        ASSERT_EQ(text_of(app_state.hwnd_stick), L"Tundra Flash  ·  Disk 1  ·  16.0 GB");
+        ASSERT_TRUE(enabled(app_state.hwnd_action));
+        app::set_status(L"something else", app::COLOR_ACCENT);
 
-    // Every stick unplugged.
-    machine.remove_drive(1);
-    machine.remove_drive(2);
-    machine.remove_drive(3);
-    SendMessageW(app_state.hwnd_main, WM_COMMAND, app::ID_REFRESH, 0);
-    EXPECT_EQ(text_of(app_state.hwnd_stick), L"No USB stick selected");
-    EXPECT_FALSE(enabled(app_state.hwnd_stick));
-    EXPECT_EQ(status(), L"Plug in a USB stick and select Refresh.");
-    EXPECT_EQ(app_state.status_color, app::COLOR_MUTED);
+        row.unplug(machine);
+        SendMessageW(app_state.hwnd_main, WM_COMMAND, app::ID_REFRESH, 0);
+        EXPECT_FALSE(app_state.sticks.selected_stick.has_value());
+        EXPECT_EQ(text_of(app_state.hwnd_stick), row.button);
+        EXPECT_EQ(enabled(app_state.hwnd_stick), row.button_enabled);
+        EXPECT_EQ(status(), row.status);
+        EXPECT_EQ(app_state.status_color, row.colour);
+        EXPECT_FALSE(enabled(app_state.hwnd_action));
+        EXPECT_EQ(text_of(app_state.hwnd_action), L"Download and write USB");
+    }
 }
 
 TEST_F(StickPickerTest, NoMenuWhileBusyOrWithoutSticks) {
@@ -204,6 +226,14 @@ TEST_F(StickPickerTest, NotElevatedListsNothing) {
     EXPECT_FALSE(enabled(app_state.hwnd_refresh));
     pick(1);
     EXPECT_EQ(menu.opened, 0);
+
+    // Refresh leaves the administrator text and the relaunch offer alone.
+    SendMessageW(app_state.hwnd_main, WM_COMMAND, app::ID_REFRESH, 0);
+    EXPECT_EQ(status(), L"Windows administrator access is required to write a USB stick.");
+    EXPECT_EQ(app_state.status_color, app::COLOR_MUTED);
+    EXPECT_EQ(text_of(app_state.hwnd_stick), L"No USB stick selected");
+    EXPECT_FALSE(enabled(app_state.hwnd_stick));
+    EXPECT_TRUE(enabled(app_state.hwnd_action));
 }
 
 }  // namespace

@@ -63,6 +63,8 @@ TEST_F(WriteTest, SuccessEndsTheWriteAndKeepsTheChoice) {
     EXPECT_EQ(message_boxes.count, 0);
 }
 
+// The window's side of a failure; what the dialog makes of other bytes is
+// the conversion's own table (composed_texts_test.cpp).
 TEST_F(WriteTest, FailureShowsTheWorkersTextInADialog) {
     static const char reason[] = "Disk 2 changed: \xE2\x80\x9CTWO\xE2\x80\x9D is gone";
     app_state.result_text_length = strlen(reason);
@@ -76,23 +78,6 @@ TEST_F(WriteTest, FailureShowsTheWorkersTextInADialog) {
     EXPECT_EQ(message_boxes.text, L"Disk 2 changed: “TWO” is gone");
     EXPECT_EQ(message_boxes.caption, L"Tundra USB Installer");
     EXPECT_EQ(message_boxes.type, static_cast<UINT>(MB_ICONERROR));
-}
-
-TEST_F(WriteTest, FailureTextThatIsNotUtf8ShowsAnEmptyDialog) {
-    static const char reason[] = "bad \xFF byte";
-    app_state.result_text_length = strlen(reason);
-    send(app::APP_MSG_WRITE_RESULT, 0, reinterpret_cast<LPARAM>(reason));
-    ASSERT_EQ(message_boxes.count, 1);
-    EXPECT_EQ(message_boxes.text, L"");
-}
-
-TEST_F(WriteTest, AFullFailureBufferIsCutInTheDialog) {
-    static char reason[1024];
-    memset(reason, 'e', sizeof reason);
-    app_state.result_text_length = sizeof reason;
-    send(app::APP_MSG_WRITE_RESULT, 0, reinterpret_cast<LPARAM>(reason));
-    ASSERT_EQ(message_boxes.count, 1);
-    EXPECT_EQ(message_boxes.text, std::wstring(1023, L'e'));
 }
 
 TEST_F(WriteTest, CloseIsRefusedWhileBusyAndAllowedAfterTheResult) {
@@ -227,11 +212,8 @@ TEST_F(UpdateResultTest, AnUpdateThatWasNotInstalledEndsWithTheWarning) {
     app_state.update_length = 4096;
     EXPECT_EQ(send(app::APP_MSG_UPDATE_RESULT), 0);
     expect_check_ended();
-    std::wstring host;
-    for (const char* c = app::update_host_name(); *c != 0; ++c)
-        host.push_back(wchar_t(*c));
-    EXPECT_EQ(status(),
-              L"Update available at " + host + L"/install. This copy could not be replaced.");
+    // The test builds' download host is localhost.
+    EXPECT_EQ(status(), L"Update available at localhost/install. This copy could not be replaced.");
     EXPECT_EQ(app_state.status_color, app::COLOR_WARNING);
 }
 

@@ -8,7 +8,7 @@
 # release from the local download host and writes a stick; the stick tool
 # writes an image onto a target file), and no mark appears.
 #
-#   planted_dll_test.sh INSTALLER_EXE TEST_BUILD_EXE INSPECTOR_EXE PLANTED_DWMAPI PLANTED_WINHTTP OUTPUT_FOLDER STICK_TOOL_EXE IMAGE
+#   planted_dll_test.sh INSTALLER_EXE TEST_BUILD_EXE INSPECTOR_EXE PLANTED_DWMAPI PLANTED_WINHTTP OUTPUT_FOLDER STICK_TOOL_EXE IMAGE DOWNLOAD_HOST_FOLDER
 #
 # Needs DISPLAY, WINEPREFIX and the download host; exits 77 without a display.
 set -uo pipefail
@@ -21,6 +21,7 @@ winhttp=$5
 out=$6
 stick_tool=$7
 image=$8
+host=$9
 
 if [ -z "${DISPLAY:-}" ]; then
   echo "skipped: no X display (scripts/test starts Xvfb)"
@@ -41,6 +42,7 @@ fail() {
 
 # shellcheck source=../gui/road.sh
 source "$here/gui/road.sh"
+road_require_download_host "$host" || exit 1
 ROAD_OUT=$out
 road_prepare_prefix
 

@@ -42,6 +42,24 @@ road_prepare_prefix() {
   cp -n /usr/share/wine/fonts/*.ttf "$fonts"/ 2>/dev/null || true
 }
 
+# Says plainly when the download host of the work folder $1 is not running
+# (a write would otherwise fail later with no visible reason); silent and
+# true when it runs and listens.
+road_require_download_host() {
+  local folder=$1 pid
+  pid=$(cat "$folder/nginx.pid" 2>/dev/null)
+  if [ -z "$pid" ] || ! grep -qs "$folder/nginx.conf" "/proc/$pid/cmdline"; then
+    echo "FAIL: the local download host is not running (no nginx of $folder): run this test" \
+      "through ctest in build/windows, whose fixture download_host starts it, or start it" \
+      "with tests/release/download_host/start"
+    return 1
+  fi
+  if ! (exec 3<>/dev/tcp/127.0.0.1/443) 2>/dev/null; then
+    echo "FAIL: the local download host of $folder runs but nothing listens on 127.0.0.1:443"
+    return 1
+  fi
+}
+
 road_inspect() { wine "$ROAD_INSPECTOR" controls | tr -d '\r'; }
 road_shows_line() { road_inspect | grep -Fxq -- "$1"; }
 road_ended() { ! kill -0 "$road_pid" 2>/dev/null; }
@@ -133,7 +151,15 @@ road_answer_box() {
   road_logged message-box | tail -n1
 }
 
-road_screenshot() { import -window root -crop 800x500+0+0 "$ROAD_OUT/$1.png"; }
+# The screen around the main window, wherever it opened (with room below
+# and right of it for the stick menu and the dialogs).
+road_screenshot() {
+  local place left top
+  place=$(xdotool getwindowgeometry "$road_wid" 2>/dev/null |
+    sed -n 's/^ *Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p')
+  read -r left top <<<"${place:-0 0}"
+  import -window root -crop "900x600+${left}+${top}" "$ROAD_OUT/$1.png"
+}
 
 # Marks every status text logged so far as seen.
 road_mark_statuses() { road_statuses_seen=$(road_logged_count status); }

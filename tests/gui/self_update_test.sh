@@ -51,7 +51,8 @@ pub=$("$tool" public-key "$key") || { echo "FAIL: the release tool cannot read t
 site=$host/site
 access_log=$host/logs/access.log
 exe_on_host=$site/install/tundra-usb-installer-x64.exe
-[ -f "$site/install/updates/x64.txt" ] || { echo "FAIL: the download host is not running"; exit 1; }
+road_require_download_host "$host" || exit 1
+[ -f "$site/install/updates/x64.txt" ] || { echo "FAIL: the download host publishes no update"; exit 1; }
 
 # The host's update resources go back as they were, whatever happens here.
 saved=$ROAD_OUT/saved-host

@@ -35,6 +35,7 @@ fail() {
 }
 expect_eq() { [ "$1" = "$2" ] || fail "$3: expected '$2', saw '$1'"; }
 
+road_require_download_host "$host" || exit 1
 # The image that the published release manifest names, in the host's tree.
 url=$(sed -n 6p "$host/site/install/releases/tundra.txt")
 image="$host/site/${url#https://localhost/}"

@@ -27,6 +27,17 @@ std::vector<uint8_t> read_host_file(const std::string& relative) {
     return bytes;
 }
 
+std::string own_request(const std::string& request_uri) {
+    static int made = 0;
+    const char joint = request_uri.find('?') == std::string::npos ? '?' : '&';
+    return request_uri + joint + "test=" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(GetTickCount64()) + "-" + std::to_string(++made);
+}
+
+std::wstring wide(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
 namespace {
 
 size_t lines_starting(const std::string& prefix) {

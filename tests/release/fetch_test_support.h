@@ -14,6 +14,11 @@ namespace fetch_test {
 std::string host_file(const std::string& relative);
 std::vector<uint8_t> read_host_file(const std::string& relative);
 
+// The request URI with a mark of this process and moment added to its query,
+// so that the access log's line for it can only be this request's.
+std::string own_request(const std::string& request_uri);
+std::wstring wide(const std::string& ascii);
+
 // True once a line of the host's access log starts with the request URI,
 // waiting for nginx to write it (bounded).
 bool access_log_shows(const std::string& request_uri);

@@ -48,10 +48,11 @@ TEST(HttpGetToBuffer, BodyMustBeStrictlyShorterThanTheCapacity) {
 
 TEST(HttpGetToBuffer, ZeroCapacityFailsAfterTheRequestWasSent) {
     WinHttpRecorder recorder;
-    EXPECT_FALSE(get(L"/test/empty?capacity=0", body, 0).ok);
+    const std::string path = own_request("/test/empty?capacity=0");
+    EXPECT_FALSE(get(wide(path).c_str(), body, 0).ok);
     EXPECT_EQ(recorder.calls("WinHttpSendRequest"), 1u);
     EXPECT_EQ(recorder.calls("WinHttpReadData"), 0u);
-    EXPECT_TRUE(access_log_shows("/test/empty?capacity=0"));
+    EXPECT_TRUE(access_log_shows(path));
 }
 
 TEST(HttpGetToBuffer, PassedDeadlineFailsWithoutARequest) {
@@ -118,21 +119,22 @@ TEST(HttpFetch, OnlyStatus200IsAccepted) {
 }
 
 TEST(HttpFetch, BothProfilesSendTheirAgentAndNoCache) {
-    FetchResult r = get(L"/test/request-headers", body, sizeof body);
+    const std::string update_path = own_request("/test/request-headers?profile=update");
+    const std::string stream_path = own_request("/test/request-headers?profile=stream");
+    FetchResult r = get(wide(update_path).c_str(), body, sizeof body);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(body_text(r), "agent=Tundra USB Installer release 5|cache=no-cache|");
 
-    HttpStream s = release::http_open_get(view("localhost"), view("/test/request-headers"), 4000);
+    HttpStream s = release::http_open_get(view("localhost"), view(stream_path.c_str()), 4000);
     ASSERT_TRUE(s.ok);
     DWORD got = 0;
     ASSERT_TRUE(sys::WinHttpReadData(s.request, body, sizeof body, &got));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(body), got),
               "agent=Tundra USB Installer|cache=no-cache|");
     close_stream(s);
-    EXPECT_TRUE(access_log_shows(
-        "/test/request-headers \"Tundra USB Installer release 5\" \"no-cache\" 200"));
     EXPECT_TRUE(
-        access_log_shows("/test/request-headers \"Tundra USB Installer\" \"no-cache\" 200"));
+        access_log_shows(update_path + " \"Tundra USB Installer release 5\" \"no-cache\" 200"));
+    EXPECT_TRUE(access_log_shows(stream_path + " \"Tundra USB Installer\" \"no-cache\" 200"));
 }
 
 TEST(HttpFetch, ProfilesSetTheirTimeouts) {

@@ -121,9 +121,9 @@ HostUpdate::HostUpdate() {
 HostUpdate::~HostUpdate() {
     if (!saved_)
         return;
-    put_host_file(MANIFEST_AT, manifest_);
-    put_host_file(EXE_AT, exe_);
-    put_host_file(PAGE_AT, page_);
+    EXPECT_TRUE(put_host_file(MANIFEST_AT, manifest_)) << "the update manifest was not put back";
+    EXPECT_TRUE(put_host_file(EXE_AT, exe_)) << "the update executable was not put back";
+    EXPECT_TRUE(put_host_file(PAGE_AT, page_)) << "the /install page was not put back";
 }
 
 void HostUpdate::publish(uint32_t release, const Bytes& exe) {
