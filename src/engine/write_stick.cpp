@@ -134,6 +134,21 @@ Result carry_wifi_over(const TargetDisk& target, bool& kept) {
     return Result::Success;
 }
 
+// Step 16: asks Windows to read the new partition table; nothing depends on
+// its result. The disk's handle is overlapped, and Windows leaves a request
+// without an OVERLAPPED on such a handle undefined: it goes with one on the
+// caller's event and is waited for, like the engine's single reads.
+void ask_windows_to_reread_the_table(HANDLE disk) {
+    OVERLAPPED ov{};
+    ov.hEvent = engine_inputs.disk_io_event;
+    DWORD returned = 0;
+    if (sys::DeviceIoControl(disk, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned,
+                             &ov) ||
+        sys::GetLastError() == ERROR_IO_PENDING) {
+        (void)sys::GetOverlappedResult(disk, &ov, &returned, TRUE);
+    }
+}
+
 // Steps 11 to 18: compare, write, read back, and the closing lines.
 Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const WritePlan& plan) {
     if (prepare_slots(options.queue_depth, held.slot_events_made) != Result::Success) {
@@ -161,12 +176,8 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     bool wifi_kept = false;
     if (carry_wifi_over(target, wifi_kept) != Result::Success)
         return Result::Failed;
-    if (target.is_disk) {
-        // Asks Windows to read the new partition table; nothing depends on it.
-        DWORD returned = 0;
-        (void)sys::DeviceIoControl(target.handle, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr,
-                                   0, &returned, nullptr);
-    }
+    if (target.is_disk)
+        ask_windows_to_reread_the_table(target.handle);
     const DiskRegion stick = stick_region(target);
     if (formats::list_partitions(stick) != Result::Success)
         return Result::Failed;

@@ -20,6 +20,21 @@
 // A drive's bytes live in memory (`contents`) or, for sticks of real size,
 // in a sparse file (Machine::keep_in_file): every rule, record and fault
 // below holds for both.
+//
+// Overlapped transfers on drives complete later, as on hardware: the call
+// checks them and leaves them pending, and their bytes move from (or into)
+// the caller's buffer only when they end. A transfer ends when the program
+// waits for it (GetOverlappedResult, or WaitForSingleObject on its event),
+// when the virtual clock passes its end (drives with a speed, sim_speed.h),
+// or when its handle is closed. Transfers in flight may end in another
+// order than they were issued: by their end times on a drive with a speed,
+// otherwise as the machine's completion order says. A handle opened with
+// FILE_FLAG_OVERLAPPED refuses ReadFile, WriteFile and DeviceIoControl
+// without an OVERLAPPED (error 87), as Windows documents.
+//
+// While the machine is installed, QueryPerformanceCounter reads its virtual
+// clock (nanoseconds; QueryPerformanceFrequency gives 10^9), so durations
+// measured by the program are those of the speed model and nothing else.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +43,7 @@
 #include <vector>
 
 #include "sim/sim_backing_file.h"
+#include "sim/sim_speed.h"
 #include "sys/sys.h"
 
 namespace sim {
@@ -58,8 +74,8 @@ struct Drive {
     // (which is then not used): it covers the whole drive, so writes
     // anywhere below size_bytes land in it.
     BackingFile file;
-    bool deny_access = false;         // opening with access rights fails with error 5
-    bool drop_writes = false;         // writes are acknowledged but not stored
+    bool deny_access = false;  // opening with access rights fails with error 5
+    bool drop_writes = false;  // writes are acknowledged but not stored
     // A transfer that starts at this offset moves one sector less than asked.
     uint64_t short_transfer_at = UINT64_MAX;
     // Transfers that start at these offsets are accepted, move nothing and
@@ -70,15 +86,19 @@ struct Drive {
     // Runs once, right after the drive is opened with access rights: a disk
     // that changes or goes away while the engine opens it.
     std::function<void(class Machine&)> after_open_with_access;
+    // How fast it is (none by default: transfers take no virtual time), and
+    // the machine's booking of it while transfers run.
+    DriveSpeed speed;
+    DriveSchedule schedule;
 };
 
 struct Volume {
-    std::u16string path;               // as opened, for example u"\\\\.\\C:"
-    std::vector<uint8_t> extents;      // what IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS returns
-    DWORD extents_error = 0;           // non-zero: that query fails with it
+    std::u16string path;                // as opened, for example u"\\\\.\\C:"
+    std::vector<uint8_t> extents;       // what IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS returns
+    DWORD extents_error = 0;            // non-zero: that query fails with it
     unsigned refuse_lock_attempts = 0;  // FSCTL_LOCK_VOLUME fails this many times first
-    bool refuse_dismount = false;      // FSCTL_DISMOUNT_VOLUME fails
-    bool hidden = false;               // not listed by the volume search
+    bool refuse_dismount = false;       // FSCTL_DISMOUNT_VOLUME fails
+    bool hidden = false;                // not listed by the volume search
     // Non-zero: opening it with access rights fails with this error (another
     // program holds it without sharing writes); query-only opens succeed.
     DWORD open_error = 0;
@@ -100,6 +120,31 @@ struct IoctlRecord {
     uint32_t code;
     bool on_drive;
     uint32_t drive_number;  // when on_drive
+    bool overlapped;        // sent with an OVERLAPPED
+    bool waited_for;        // it pended and the program waited for its end
+};
+
+// One read or write on a drive, from its issue to its end. Steps count the
+// issues and ends of every transfer in one sequence, so that a test can
+// tell which came first.
+struct TransferRecord {
+    uint32_t drive_number;
+    uint64_t offset;
+    uint32_t count;
+    bool writing;
+    const void* buffer;
+    uint64_t issued_step;
+    uint64_t ended_step;  // 0: still in flight
+    uint64_t issued_ns;   // on the virtual clock
+    uint64_t ended_ns;
+};
+
+// Which transfers in flight on a drive without a speed end when the program
+// waits for one of them.
+enum class CompletionOrder : uint8_t {
+    AsWaited,     // only the one waited for
+    NewestFirst,  // every one issued after it, newest first, then it
+    Shuffled,     // a random choice of the others, in a random order (seeded), then it
 };
 
 struct WriteRecord {
@@ -118,7 +163,7 @@ struct Happening {
 };
 
 class Machine {
-public:
+  public:
     // A machine with Windows in C:\Windows on a volume of disk 0, an
     // elevated token and no drives.
     Machine();
@@ -145,6 +190,7 @@ public:
     // FALSE with ERROR_IO_PENDING, as Wine does, and end on the wait, or,
     // when nobody waits for them, when their drive handle is closed.
     void set_complete_at_once(bool at_once) { complete_at_once_ = at_once; }
+    void set_completion_order(CompletionOrder order, uint64_t seed = 1);
 
     // Faults: the named call fails with `error` on its nth use counted from
     // now (1 = the next one), or on every use when nth is 0. For
@@ -160,14 +206,17 @@ public:
     size_t held_lock_count() const;
     unsigned max_in_flight() const { return max_in_flight_; }
     std::vector<IoctlRecord> ioctls() const;
-    std::vector<WriteRecord> writes() const;
+    std::vector<WriteRecord> writes() const;        // writes stored, in the order they ended
+    std::vector<TransferRecord> transfers() const;  // in the order they were issued
+    uint64_t now_ns() const;                        // the virtual clock
     std::vector<std::u16string> volumes_dismounted() const;
     // Transfers ending and locks let go, in the order they happened.
     std::vector<Happening> timeline() const;
     // Drives and volumes opened while the thread let Windows show its
     // critical-error boxes (SetThreadErrorMode without SEM_FAILCRITICALERRORS).
     unsigned device_opens_with_error_boxes() const;
-    uint64_t slept_ms() const;  // Sleep returns at once; the pauses are added up here
+    // Sleep returns at once; the pauses are added up here (and to the clock).
+    uint64_t slept_ms() const;
     bool drive_opened_for_writing(uint32_t number) const;
     std::vector<uint32_t> drives_opened() const;  // every open, query-only included
 
@@ -180,10 +229,11 @@ public:
     bool complete_at_once() const { return complete_at_once_; }
     const std::u16string& windows_directory() const { return windows_directory_; }
     void note_in_flight(unsigned count) {
-        if (count > max_in_flight_) max_in_flight_ = count;
+        if (count > max_in_flight_)
+            max_in_flight_ = count;
     }
 
-private:
+  private:
     std::u16string windows_directory_;
     bool elevated_ = true;
     bool complete_at_once_ = false;
