@@ -40,13 +40,15 @@ Result issue_chunk(const TransferContext& context, uint64_t k) {
 Result compare_chunk(const TransferContext& context, uint32_t slot, Chunk chunk, bool record,
                      uint64_t& differing_bytes) {
     for (uint32_t at = 0; at < chunk.length; at += COMPARE_PIECE) {
-        const uint32_t piece = chunk.length - at < COMPARE_PIECE ? chunk.length - at : COMPARE_PIECE;
-        if (memcmp(workspace.image_slots[slot] + at, workspace.stick_slots[slot] + at, piece) == 0) {
+        const uint32_t piece =
+            chunk.length - at < COMPARE_PIECE ? chunk.length - at : COMPARE_PIECE;
+        if (memcmp(workspace.image_slots[slot] + at, workspace.stick_slots[slot] + at, piece) ==
+            0) {
             continue;
         }
         differing_bytes += piece;
-        if (record &&
-            record_changed_place(chunk.offset + at, piece, context.chunk_bytes) != Result::Success) {
+        if (record && record_changed_place(chunk.offset + at, piece, context.chunk_bytes) !=
+                          Result::Success) {
             return Result::Failed;
         }
     }
@@ -59,7 +61,8 @@ Result hash_image_range(const TransferContext& context, uint8_t digest[32]) {
     crypto_hash_sha256_init(&state);
     for (uint64_t done = 0; done < context.length;) {
         const uint64_t rest = context.length - done;
-        const uint32_t piece = static_cast<uint32_t>(rest < SLOT_BUFFER_BYTES ? rest : SLOT_BUFFER_BYTES);
+        const uint32_t piece =
+            static_cast<uint32_t>(rest < SLOT_BUFFER_BYTES ? rest : SLOT_BUFFER_BYTES);
         if (read_exact_at(context.image, false, context.start + done, workspace.image_slots[0],
                           piece) != Result::Success) {
             return Result::Failed;
@@ -82,12 +85,13 @@ Result record_changed_place(uint64_t offset, uint32_t count, uint32_t chunk_byte
             return Result::Success;
         }
     }
-    if (places == MAX_CHANGED_PLACES) return fail("too many changed places to list: use --full");
+    if (places == MAX_CHANGED_PLACES)
+        return fail("too many changed places to list: use --full");
     workspace.changed_places[places++] = {offset, count};
     return Result::Success;
 }
 
-Result compare_range(const TransferContext& context, bool record, uint8_t image_sha256[32],
+Result compare_range(const TransferContext& context, bool record, uint8_t* image_sha256,
                      uint8_t* stick_sha256, uint64_t& differing_bytes) {
     crypto_hash_sha256_state image_state, stick_state;
     crypto_hash_sha256_init(&image_state);
@@ -96,14 +100,18 @@ Result compare_range(const TransferContext& context, bool record, uint8_t image_
     const uint64_t chunks = (context.length + context.chunk_bytes - 1) / context.chunk_bytes;
     uint64_t issued = 0;
     for (; issued < context.queue_depth && issued < chunks; ++issued) {
-        if (issue_chunk(context, issued) != Result::Success) return Result::Failed;
+        if (issue_chunk(context, issued) != Result::Success)
+            return Result::Failed;
     }
     uint64_t next_mark = PROGRESS_STEP;
     for (uint64_t k = 0; k < chunks; ++k) {
         const uint32_t slot = static_cast<uint32_t>(k % context.queue_depth);
         const Chunk chunk = chunk_at(context, k);
-        if (finish_transfer(context, slot) != Result::Success) return Result::Failed;
-        crypto_hash_sha256_update(&image_state, workspace.image_slots[slot], chunk.length);
+        if (finish_transfer(context, slot) != Result::Success)
+            return Result::Failed;
+        if (image_sha256 != nullptr) {
+            crypto_hash_sha256_update(&image_state, workspace.image_slots[slot], chunk.length);
+        }
         if (stick_sha256 != nullptr) {
             crypto_hash_sha256_update(&stick_state, workspace.stick_slots[slot], chunk.length);
         }
@@ -111,26 +119,33 @@ Result compare_range(const TransferContext& context, bool record, uint8_t image_
             return Result::Failed;
         }
         if (issued < chunks) {
-            if (issue_chunk(context, issued) != Result::Success) return Result::Failed;
+            if (issue_chunk(context, issued) != Result::Success)
+                return Result::Failed;
             ++issued;
         }
         const uint64_t done = k * context.chunk_bytes + chunk.length;
         if (done >= next_mark && done < context.length) {
-            report("  compared ", text::Mib{done, 0}, " of ", text::Mib{context.length, 0}, " MiB\n");
+            report("  compared ", text::Mib{done, 0}, " of ", text::Mib{context.length, 0},
+                   " MiB\n");
             next_mark += PROGRESS_STEP;
         }
     }
-    crypto_hash_sha256_final(&image_state, image_sha256);
-    if (stick_sha256 != nullptr) crypto_hash_sha256_final(&stick_state, stick_sha256);
+    if (image_sha256 != nullptr)
+        crypto_hash_sha256_final(&image_state, image_sha256);
+    if (stick_sha256 != nullptr)
+        crypto_hash_sha256_final(&stick_state, stick_sha256);
     return Result::Success;
 }
 
 Result compare_or_take_all(const TransferContext& context, bool full, PlanKind kind,
-                           int64_t start_count) {
-    uint8_t digest[32];
+                           int64_t start_count, const uint8_t* known_sha256,
+                           uint8_t range_sha256[32]) {
+    uint8_t* const hash_into = known_sha256 == nullptr ? range_sha256 : nullptr;
+    if (known_sha256 != nullptr)
+        memcpy(range_sha256, known_sha256, 32);
     if (!full) {
         uint64_t differing = 0;
-        if (compare_range(context, true, digest, nullptr, differing) != Result::Success) {
+        if (compare_range(context, true, hash_into, nullptr, differing) != Result::Success) {
             return Result::Failed;
         }
         const double seconds = seconds_since(start_count);
@@ -147,11 +162,13 @@ Result compare_or_take_all(const TransferContext& context, bool full, PlanKind k
                 return Result::Failed;
             }
         }
-        if (hash_image_range(context, digest) != Result::Success) return Result::Failed;
+        if (hash_into != nullptr && hash_image_range(context, hash_into) != Result::Success) {
+            return Result::Failed;
+        }
         report("--full: writing all ", text::Mib{context.length}, " MiB\n");
     }
     report(kind == PLAN_TUNDRA_ONLY ? "the image's TUNDRA partition:" : "image", " sha256 ",
-           text::Sha256Hex{digest}, "\n");
+           text::Sha256Hex{range_sha256}, "\n");
     return Result::Success;
 }
 

@@ -29,4 +29,18 @@ Result check_image_digest(const DiskRegion& image, const uint8_t expected_sha256
     return Result::Success;
 }
 
+const uint8_t* known_range_digest(const WriteOptions& options, uint64_t range_start,
+                                  uint64_t range_length, uint64_t image_size) {
+    if (!image_is_fixed(options) || range_start != 0 || range_length != image_size) {
+        return nullptr;
+    }
+    return options.expected_sha256;
+}
+
+bool image_is_fixed(const WriteOptions& options) {
+    // The image is opened with FILE_SHARE_READ alone exactly when its digest
+    // is checked, and that check ran before any range is compared.
+    return options.has_expected_sha256;
+}
+
 }  // namespace engine

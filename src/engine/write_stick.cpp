@@ -150,7 +150,8 @@ void ask_windows_to_reread_the_table(HANDLE disk) {
 }
 
 // Steps 11 to 18: compare, write, read back, and the closing lines.
-Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const WritePlan& plan) {
+Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const WritePlan& plan,
+                           uint64_t image_size) {
     if (prepare_slots(options.queue_depth, held.slot_events_made) != Result::Success) {
         return Result::Failed;
     }
@@ -159,8 +160,10 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     held.transfer = {held.target.handle, held.image,          plan.start,
                      plan.length,        options.chunk_bytes, options.queue_depth};
     held.transfers_may_be_in_flight = true;
-    if (compare_or_take_all(held.transfer, options.full, plan.kind, start_count) !=
-        Result::Success) {
+    const uint8_t* const known = known_range_digest(options, plan.start, plan.length, image_size);
+    uint8_t range_sha256[32];
+    if (compare_or_take_all(held.transfer, options.full, plan.kind, start_count, known,
+                            range_sha256) != Result::Success) {
         return Result::Failed;
     }
     if (options.dry_run) {
@@ -168,7 +171,8 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
         report("--dry-run: nothing written\n");
         return Result::Success;
     }
-    if (write_and_verify(held.transfer, options.read_back_all) != Result::Success) {
+    const uint8_t* const fixed = image_is_fixed(options) ? range_sha256 : nullptr;
+    if (write_and_verify(held.transfer, options.read_back_all, fixed) != Result::Success) {
         return Result::Failed;
     }
     held.transfers_may_be_in_flight = false;
@@ -205,7 +209,7 @@ Result run_steps(const WriteOptions& options, RunHoldings& held) {
         return Result::Failed;
     if (prepare_stick(options, held) != Result::Success)
         return Result::Failed;
-    return transfer_and_verify(options, held, plan);
+    return transfer_and_verify(options, held, plan, image_size);
 }
 
 void close_if_open(HANDLE& handle) {

@@ -73,6 +73,26 @@ mtype -i "$work/stick.img@@1M" ::/TUNDRA/KERNEL.ELF >"$work/stick.kernel" 2>/dev
 mtype -i "$images/wifi-new.img@@1M" ::/TUNDRA/KERNEL.ELF >"$work/image.kernel" 2>/dev/null
 cmp -s "$work/stick.kernel" "$work/image.kernel" || fail "write: the new kernel is not on the stick"
 
+# The printed digests, against sha256sum of the bytes they name: above, the
+# image's TUNDRA partition (4 MiB from 1 MiB; the stick keeps its data area);
+# then the whole image onto a blank target, without --sha256 (hashed while
+# reading) and with it (the same digests, taken from the checked one).
+partition_sha=$(dd if="$images/wifi-new.img" bs=1M skip=1 count=4 status=none | sha256sum | cut -d' ' -f1)
+has_line "the image's TUNDRA partition: sha256 $partition_sha" "write"
+grep -q "^read all 4.0 MiB back in .* s: stick sha256 $partition_sha\$" <<<"$out" ||
+  fail "write: no read-back line with the partition's digest in:"$'\n'"$out"
+image_sha=$(sha256sum "$images/wifi-new.img" | cut -d' ' -f1)
+for checked in "" "--sha256 $image_sha"; do
+  head -c 6291456 /dev/zero >"$work/blank.img"
+  # shellcheck disable=SC2086 # two words or none
+  run write --image "$image_arg" --target "$(as_arg "$work/blank.img")" $checked
+  expect_rc 0 "write onto a blank target ${checked:+with --sha256}"
+  has_line "image sha256 $image_sha" "write onto a blank target ${checked:+with --sha256}"
+  grep -q "^read all 6.0 MiB back in .* s: stick sha256 $image_sha\$" <<<"$out" ||
+    fail "write onto a blank target ${checked:+with --sha256}: no read-back line with its digest"
+  cmp -s "$images/wifi-new.img" "$work/blank.img" || fail "write onto a blank target: not the image"
+done
+
 # A write whose image the target already holds writes nothing.
 cp "$images/logs.img" "$work/same.img"
 touch -d '2024-03-01 12:00:00' "$work/same.img"
