@@ -9,24 +9,13 @@
 
 #include "engine/engine_run.h"
 #include "engine/read_only_runs.h"
+#include "fixtures/sha256_hex.h"
 #include "fixtures/temp_folder.h"
 
 namespace {
 
 using fixtures::Bytes;
 using fixtures::failure_text;
-
-std::string hex(const Bytes& bytes) {
-    uint8_t digest[32];
-    crypto_hash_sha256(digest, bytes.data(), bytes.size());
-    static const char HEX[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : digest) {
-        out += HEX[b >> 4];
-        out += HEX[b & 15];
-    }
-    return out;
-}
 
 class Backup : public fixtures::EngineRunTest {
   protected:
@@ -52,7 +41,7 @@ TEST_F(Backup, TheFileHoldsTheWholeStickAndIsNeverReplaced) {
     EXPECT_TRUE(fixtures::read_file((folder.path() / "stick.img").string()) == contents);
     EXPECT_EQ(lines.front(), "stick: disk 6, Tundra Flash, serial BK0006, 0.0 GB, USB\n");
     EXPECT_EQ(lines.back(), "backed up 9437184 bytes (9.0 MiB) into " + folder.narrow("stick.img") +
-                                ": sha256 " + hex(contents) + "\n");
+                                ": sha256 " + fixtures::sha256_hex(contents) + "\n");
     EXPECT_FALSE(machine.drive_opened_for_writing(6));
 
     stick.contents.assign(contents.size(), 0);

@@ -62,6 +62,23 @@ class MountedStick : public ::testing::Test {
         return std::equal(image_bytes.begin(), image_bytes.end(), bytes.begin());
     }
 
+    // Either the image is on the stick, or the run stopped at the stick's
+    // volume lock with nothing written.
+    void expect_written_or_stopped_at_lock(engine::Result result, bool written,
+                                           size_t writes_before) {
+        if (written) {
+            EXPECT_EQ(result, engine::Result::Success) << failure_text();
+            EXPECT_TRUE(stick_holds_image());
+            return;
+        }
+        EXPECT_EQ(result, engine::Result::Failed);
+        EXPECT_EQ(failure_text(),
+                  "cannot lock \\\\?\\Volume{0d15c0de-0000-0000-0000-000000000004}: close "
+                  "what has the stick open (Explorer windows on it) and try again");
+        EXPECT_EQ(machine.writes().size(), writes_before);
+        EXPECT_TRUE(stick_is_blank());
+    }
+
     sim::Machine machine;
     fixtures::Bytes image_bytes;
 };
@@ -91,18 +108,7 @@ TEST_F(MountedStick, AStickVolumeThatCannotBeLockedStopsTheRunBeforeAnyWrite) {
         machine.volume(OTHER_VOLUME)->open_error = 0;
         machine.volume(*c.held)->open_error = ERROR_SHARING_VIOLATION;
         const size_t writes_before = machine.writes().size();
-        const engine::Result result = run({});
-        if (c.written) {
-            EXPECT_EQ(result, engine::Result::Success) << failure_text();
-            EXPECT_TRUE(stick_holds_image());
-        } else {
-            EXPECT_EQ(result, engine::Result::Failed);
-            EXPECT_EQ(failure_text(),
-                      "cannot lock \\\\?\\Volume{0d15c0de-0000-0000-0000-000000000004}: close "
-                      "what has the stick open (Explorer windows on it) and try again");
-            EXPECT_EQ(machine.writes().size(), writes_before);
-            EXPECT_TRUE(stick_is_blank());
-        }
+        expect_written_or_stopped_at_lock(run({}), c.written, writes_before);
     }
 }
 
@@ -122,17 +128,7 @@ TEST_F(MountedStick, TheLockIsTriedTwentyTimes) {
         const size_t writes_before = machine.writes().size();
         const engine::Result result = run({});
         EXPECT_EQ(machine.slept_ms() - slept_before, c.paused_ms);
-        if (c.locked) {
-            EXPECT_EQ(result, engine::Result::Success) << failure_text();
-            EXPECT_TRUE(stick_holds_image());
-            continue;
-        }
-        EXPECT_EQ(result, engine::Result::Failed);
-        EXPECT_EQ(failure_text(),
-                  "cannot lock \\\\?\\Volume{0d15c0de-0000-0000-0000-000000000004}: close "
-                  "what has the stick open (Explorer windows on it) and try again");
-        EXPECT_EQ(machine.writes().size(), writes_before);
-        EXPECT_TRUE(stick_is_blank());
+        expect_written_or_stopped_at_lock(result, c.locked, writes_before);
     }
 }
 

@@ -13,12 +13,14 @@
 
 #include "engine/engine_run.h"
 #include "engine/write_stick.h"
+#include "fixtures/sha256_hex.h"
 #include "fixtures/sim_disk.h"
 
 namespace {
 
 using fixtures::Bytes;
 using fixtures::failure_text;
+using fixtures::sha256_hex;
 
 constexpr uint64_t MIB = 1048576;
 // Four chunks of 1 MiB, the last one a single sector: the range is not a
@@ -26,18 +28,6 @@ constexpr uint64_t MIB = 1048576;
 constexpr size_t IMAGE_BYTES = 3 * MIB + 512;
 constexpr uint64_t STICK_BYTES = 8 * MIB;  // longer than the image: the range is the image's
 const std::string SERIAL = "RS0004";
-
-std::string sha256_hex(const uint8_t* data, size_t size) {
-    uint8_t digest[32];
-    crypto_hash_sha256(digest, data, size);
-    static const char HEX[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : digest) {
-        out += HEX[b >> 4];
-        out += HEX[b & 15];
-    }
-    return out;
-}
 
 Bytes patterned(size_t size) {
     Bytes bytes(size);

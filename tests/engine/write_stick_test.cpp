@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/sha256_hex.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"
 
@@ -22,18 +23,8 @@ bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::string hex(const uint8_t* digest) {
-    static const char HEX[] = "0123456789abcdef";
-    std::string out;
-    for (int i = 0; i < 32; ++i) {
-        out += HEX[digest[i] >> 4];
-        out += HEX[digest[i] & 15];
-    }
-    return out;
-}
-
 class WriteStickRun : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         machine.add_system_disk(0);
         engine::set_report_observer(
@@ -50,7 +41,8 @@ protected:
         engine::engine_inputs.disk_io_event = nullptr;
         EXPECT_EQ(machine.open_handle_count(), 0u);
         EXPECT_EQ(machine.held_lock_count(), 0u);
-        EXPECT_FALSE(machine.drive_opened_for_writing(0)) << "the system disk is never opened to write";
+        EXPECT_FALSE(machine.drive_opened_for_writing(0))
+            << "the system disk is never opened to write";
     }
 
     engine::Result run(const fixtures::TempFile& image, engine::WriteOptions options) {
@@ -167,14 +159,16 @@ TEST_F(WriteStickRun, TargetFiles) {
         size_t target;
         std::string reason;  // empty: written
     } cases[] = {
-        {1000, 4096, "the image (1000 bytes) is not a whole number of the stick's 512-byte sectors"},
+        {1000, 4096,
+         "the image (1000 bytes) is not a whole number of the stick's 512-byte sectors"},
         {2 << 20, (2 << 20) - 512, "the image (2.0 MiB) is larger than the stick (2.0 MiB)"},
         {2 << 20, 2 << 20, ""},
         {(5 << 20) + 512, 6 << 20, ""},
     };
     for (const auto& c : cases) {
         fixtures::Bytes image_bytes(c.image, 0);
-        for (size_t i = 0; i < c.image; i += 70000) image_bytes[i] = 0x42;
+        for (size_t i = 0; i < c.image; i += 70000)
+            image_bytes[i] = 0x42;
         fixtures::TempFile image("sized.img", image_bytes);
         fixtures::TempFile target("target.img", fixtures::Bytes(c.target, 0));
         engine::WriteOptions options;
@@ -189,7 +183,8 @@ TEST_F(WriteStickRun, TargetFiles) {
         }
         ASSERT_EQ(result, engine::Result::Success) << failure_text();
         EXPECT_EQ(fixtures::Bytes(after.begin(), after.begin() + c.image), image_bytes);
-        EXPECT_EQ(std::count(after.begin() + c.image, after.end(), 0), ptrdiff_t(c.target - c.image));
+        EXPECT_EQ(std::count(after.begin() + c.image, after.end(), 0),
+                  ptrdiff_t(c.target - c.image));
         EXPECT_TRUE(starts_with(lines.back(), "done in "));
     }
     EXPECT_TRUE(machine.drives_opened().empty());
@@ -226,7 +221,8 @@ TEST_F(WriteStickRun, CompareProgressEvery64MiB) {
         ASSERT_EQ(run(image, options), engine::Result::Success) << failure_text();
         std::vector<std::string> progress;
         for (const std::string& line : lines) {
-            if (starts_with(line, "  compared ")) progress.push_back(line);
+            if (starts_with(line, "  compared "))
+                progress.push_back(line);
         }
         EXPECT_EQ(progress, c.progress) << c.size;
     }
@@ -251,13 +247,16 @@ TEST_F(WriteStickRun, RealImageOnAStickThatHoldsIt) {
               "the stick has Tundra's data area (installed apps, files, settings, the models): it "
               "stays, with the partition table; only the TUNDRA partition is written (40.0 MiB at "
               "1.0 MiB). New models in the image come with --fresh\n");
-    EXPECT_EQ(lines[3], "locked and dismounted \\\\?\\Volume{5e1c0a33-0000-0000-0000-100000000000}\n");
+    EXPECT_EQ(lines[3],
+              "locked and dismounted \\\\?\\Volume{5e1c0a33-0000-0000-0000-100000000000}\n");
     EXPECT_TRUE(starts_with(lines[4], "compared 40.0 MiB in ")) << lines[4];
     EXPECT_NE(lines[4].find(" MB/s): 0.0 MiB differ, in 0 places\n"), std::string::npos);
-    EXPECT_EQ(lines[5], "the image's TUNDRA partition: sha256 " + hex(partition_digest) + "\n");
+    EXPECT_EQ(lines[5], "the image's TUNDRA partition: sha256 " +
+                            fixtures::digest_hex(partition_digest) + "\n");
     EXPECT_EQ(lines[6], "the stick already holds this image: nothing written\n");
     EXPECT_TRUE(starts_with(lines[7], "read all 40.0 MiB back in "));
-    EXPECT_NE(lines[7].find(": stick sha256 " + hex(partition_digest) + "\n"), std::string::npos);
+    EXPECT_NE(lines[7].find(": stick sha256 " + fixtures::digest_hex(partition_digest) + "\n"),
+              std::string::npos);
     EXPECT_TRUE(starts_with(lines[8], "  partition 1: TUNDRA (EFI), 40.0 MiB from 1.0 MiB"));
     EXPECT_TRUE(starts_with(lines[9], "  partition 2: Tundra data, "));
     EXPECT_TRUE(starts_with(lines[10], "done in "));
@@ -272,9 +271,9 @@ TEST_F(WriteStickRun, OnlyTheDifferingPiecesAreWrittenAndProven) {
     const fixtures::Bytes bytes = fixtures::read_file(fixtures::real_image_path("real-fat16.img"));
     fixtures::TempFile image("fat16.img", bytes);
     fixtures::Bytes old = bytes;
-    old[1048576 + 70000] ^= 1;     // in the TUNDRA partition: the piece at 1 MiB + 64 KiB
-    old[1048576 + 140000] ^= 1;    // the next piece: joined into one place
-    old[20 << 20] ^= 1;            // in the data area: never touched
+    old[1048576 + 70000] ^= 1;   // in the TUNDRA partition: the piece at 1 MiB + 64 KiB
+    old[1048576 + 140000] ^= 1;  // the next piece: joined into one place
+    old[20 << 20] ^= 1;          // in the data area: never touched
     sim::Drive& stick = stick_with(old);
     engine::WriteOptions options = desktop_options(bytes);
     options.fresh = false;

@@ -20,6 +20,7 @@
 #include "engine/write_options.h"
 #include "fetch_test_support.h"
 #include "fixtures/disk_image.h"
+#include "fixtures/sha256_hex.h"
 #include "manifest_test_support.h"
 #include "sim/sim_machine.h"
 #include "test_signing.h"
@@ -28,6 +29,7 @@ namespace {
 
 using app::app_state;
 using Bytes = std::vector<uint8_t>;
+using fixtures::sha256_hex;
 
 const char MANIFEST_FILE[] = "site/install/releases/tundra.txt";
 
@@ -50,18 +52,6 @@ BOOL WINAPI record_post(HWND, UINT message, WPARAM wparam, LPARAM lparam) {
 BOOL WINAPI record_flush(HANDLE h) {
     events.push_back({Event::flush, 0});
     return below.FlushFileBuffers(h);
-}
-
-std::string sha256_hex(const Bytes& bytes) {
-    uint8_t digest[32];
-    crypto_hash_sha256(digest, bytes.data(), bytes.size());
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (uint8_t b : digest) {
-        hex += digits[b >> 4];
-        hex += digits[b & 15];
-    }
-    return hex;
 }
 
 Bytes pattern(size_t size, uint8_t seed) {

@@ -49,18 +49,6 @@ Bytes pattern(size_t size, uint8_t seed) {
     return bytes;
 }
 
-std::string sha256_hex(const Bytes& bytes) {
-    uint8_t digest[32];
-    crypto_hash_sha256(digest, bytes.data(), bytes.size());
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (uint8_t b : digest) {
-        hex += digits[b >> 4];
-        hex += digits[b & 15];
-    }
-    return hex;
-}
-
 std::optional<Bytes> read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)

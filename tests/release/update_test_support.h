@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/sha256_hex.h"
 #include "sys/sys.h"
 
 namespace update_test {
@@ -18,7 +19,7 @@ namespace update_test {
 using Bytes = std::vector<uint8_t>;
 
 Bytes pattern(size_t size, uint8_t seed);
-std::string sha256_hex(const Bytes& bytes);
+using fixtures::sha256_hex;
 
 std::optional<Bytes> read_file(const std::filesystem::path& path);
 bool write_file(const std::filesystem::path& path, const Bytes& bytes);
