@@ -14,7 +14,7 @@ namespace {
 alignas(4096) uint8_t aligned_buffer[3 * 4096];
 
 class SimMachine : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         sim::Drive& stick = machine.add_stick({2});
         stick.contents.assign(1 << 20, 0);
@@ -70,8 +70,8 @@ TEST_F(SimMachine, UnbufferedTransfersMustBeWholeAlignedSectors) {
 }
 
 TEST_F(SimMachine, OverlappedTransfersPendUntilCollected) {
-    HANDLE stick = open_stick(GENERIC_READ | GENERIC_WRITE,
-                              FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING);
+    HANDLE stick =
+        open_stick(GENERIC_READ | GENERIC_WRITE, FILE_FLAG_OVERLAPPED | FILE_FLAG_NO_BUFFERING);
     HANDLE event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(stick, INVALID_HANDLE_VALUE);
     OVERLAPPED first{}, second{};
@@ -113,15 +113,15 @@ TEST_F(SimMachine, AccessRightsFollowTheHandleAndTheToken) {
 
 TEST_F(SimMachine, VolumeLocksAreHeldUntilUnlockOrClose) {
     machine.add_volume(u"\\\\.\\E:", {{2, 1048576, 1048576}}).refuse_lock_attempts = 1;
-    HANDLE volume = sys::CreateFileW(U16("\\\\.\\E:"), GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     0, nullptr);
+    HANDLE volume =
+        sys::CreateFileW(U16("\\\\.\\E:"), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(volume, INVALID_HANDLE_VALUE);
     DWORD done = 0;
-    EXPECT_FALSE(sys::DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &done,
-                                      nullptr));
-    EXPECT_TRUE(sys::DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &done,
-                                     nullptr));
+    EXPECT_FALSE(
+        sys::DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &done, nullptr));
+    EXPECT_TRUE(
+        sys::DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &done, nullptr));
     EXPECT_EQ(machine.held_lock_count(), 1u);
     EXPECT_TRUE(sys::CloseHandle(volume));
     EXPECT_EQ(machine.held_lock_count(), 0u);
@@ -154,9 +154,9 @@ TEST_F(SimMachine, RawWritesIntoAMountedVolumeAreRefused) {
     EXPECT_TRUE(refused(65536));
     EXPECT_TRUE(refused(131072 - 512));
 
-    HANDLE volume = sys::CreateFileW(U16("\\.\E:"), GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     0, nullptr);
+    HANDLE volume =
+        sys::CreateFileW(U16("\\.\E:"), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(volume, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(volume_control(volume, FSCTL_DISMOUNT_VOLUME));
     EXPECT_TRUE(refused(65536)) << "dismounted without a lock: mounted again at once";

@@ -1,0 +1,190 @@
+// What the pieces of the simulated machine share: the recorded state, kept
+// in one static object of fixed capacities (the replacement calls never
+// allocate), and the helpers more than one piece uses. Only the machine's
+// own files include this; tests use sim_machine.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+
+#include "sim/sim_machine.h"
+
+namespace sim {
+namespace detail {
+
+enum CallIndex : unsigned {
+#define SYS_CALL(ret, name, fail_value, params, args) CALL_##name,
+#define SYS_PLAIN(ret, name, params, args) CALL_##name,
+#include "sys/calls.inc"
+#undef SYS_CALL
+#undef SYS_PLAIN
+    CALL_COUNT
+};
+
+extern const char* const CALL_NAMES[CALL_COUNT];
+extern const bool CALL_FAILABLE[CALL_COUNT];
+int call_index(const char* name);
+
+// ---- recorded state (fixed capacities: the calls never allocate) ----------
+
+enum class Kind { none, drive, volume, token, file, event, search };
+
+struct HandleRecord {
+    Kind kind = Kind::none;
+    HANDLE handle = nullptr;
+    uint32_t drive_number = 0;
+    Volume* volume = nullptr;
+    DWORD access = 0;
+    DWORD flags = 0;
+    uint64_t position = 0;  // a file pointer, or a volume search's next index
+};
+
+struct FaultRule {
+    bool active = false;
+    unsigned call = 0;
+    DWORD error = 0;
+    unsigned nth = 0;
+    unsigned seen = 0;
+    uint32_t ioctl = 0;
+};
+
+constexpr size_t HANDLE_CAPACITY = 512;
+constexpr size_t FAULT_CAPACITY = 32;
+constexpr size_t IOCTL_CAPACITY = 4096;
+constexpr size_t WRITE_CAPACITY = 65536;
+constexpr size_t PENDING_CAPACITY = 64;
+constexpr size_t TIMELINE_CAPACITY = 65536;
+constexpr size_t OPENED_CAPACITY = 4096;
+constexpr size_t TRANSFER_CAPACITY = 65536;
+constexpr ULONG_PTR STATUS_PENDING_MARK = 0x103;  // Internal of an OVERLAPPED in flight
+constexpr uintptr_t SIM_HANDLE_BASE = 0x5A000000;
+
+// A drive transfer (or control request) that has not ended yet.
+struct PendingTransfer {
+    OVERLAPPED* ov;
+    const HandleRecord* handle;
+    uint32_t drive_number;
+    uint64_t offset;
+    uint8_t* buffer;
+    DWORD count;  // bytes it moves; for a control request, the bytes it returned
+    DWORD error;  // what it ends with; 0 for success
+    bool writing;
+    bool is_ioctl;
+    bool timed;        // its drive has a speed: it ends at end_ns
+    bool passed_over;  // left in flight by the wait in progress
+    uint64_t end_ns;
+    uint64_t issued_step;
+    // Its entry in Records::transfers (for a control request, in
+    // Records::ioctls); past the end when it has none.
+    size_t record;
+};
+
+struct TimelineEntry {
+    Happening::Kind kind;
+    uint32_t drive_number;
+    uint64_t offset;
+    const Volume* volume;
+};
+
+struct Records {
+    HandleRecord handles[HANDLE_CAPACITY];
+    FaultRule faults[FAULT_CAPACITY];
+    unsigned uses[CALL_COUNT];
+    IoctlRecord ioctls[IOCTL_CAPACITY];
+    size_t ioctl_count;
+    WriteRecord writes[WRITE_CAPACITY];
+    size_t write_count;
+    PendingTransfer pending[PENDING_CAPACITY];
+    size_t pending_count;
+    uint32_t opened[OPENED_CAPACITY];
+    bool opened_for_writing[OPENED_CAPACITY];
+    size_t opened_count;
+    HandleRecord* lock_holders[HANDLE_CAPACITY];  // by volume order; see held_lock_count
+    const Volume* dismounted[HANDLE_CAPACITY];
+    size_t dismounted_count;
+    // By volume order: the lock holder that dismounted the volume. It stays
+    // unmounted while that same handle holds the lock.
+    const HandleRecord* dismounted_under[HANDLE_CAPACITY];
+    TimelineEntry timeline[TIMELINE_CAPACITY];
+    size_t timeline_count;
+    unsigned device_opens_with_error_boxes;
+    TransferRecord transfers[TRANSFER_CAPACITY];
+    size_t transfer_count;
+    uint64_t step;
+    uint64_t clock_ns;
+    CompletionOrder order;
+    uint64_t random_state;
+};
+
+extern Records records;
+extern thread_local DWORD thread_error_mode;
+extern Machine* machine;
+extern std::list<Drive>* drive_list;
+extern std::list<Volume>* volume_list;
+extern sys::CallTable next;  // the binding's calls, below the simulation
+extern uint64_t slept_total_ms;
+
+// ---- records ----------------------------------------------------------------
+
+HandleRecord* record_of(HANDLE h);
+HandleRecord* new_record(Kind kind, HANDLE real);
+BOOL fail_with(DWORD error);
+// Counts a use of the call and tells whether a fault rule fails it.
+bool should_fail(unsigned call, uint32_t ioctl, DWORD& error);
+Drive* find_drive(uint32_t number);
+void note_open(uint32_t drive_number, bool for_writing);
+void note_happening(Happening::Kind kind, uint32_t drive_number, uint64_t offset,
+                    const Volume* volume);
+void note_device_open();
+
+// ---- volumes ----------------------------------------------------------------
+
+Volume* find_volume(const WCHAR* path);
+// The volume's place in the machine's list; HANDLE_CAPACITY when it has none.
+size_t volume_order(const Volume* v);
+bool touches_mounted_volume(uint32_t drive_number, uint64_t offset, uint64_t count);
+void let_lock_go(const HandleRecord& r);
+
+// ---- drive bytes and transfers ----------------------------------------------
+
+// Moves the bytes of a transfer that ends now; a failure of the drive's
+// file becomes the transfer's error.
+void move_bytes(PendingTransfer& t);
+// A call the caller waits for inside it, or one that is left pending.
+BOOL end_inside_call(HandleRecord& r, PendingTransfer t, LPDWORD done);
+BOOL leave_pending(const PendingTransfer& t);
+void end_transfers_of(const HandleRecord& drive_handle);
+
+// ---- the replacement calls ----------------------------------------------------
+
+HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                              DWORD disposition, DWORD flags, HANDLE template_file);
+BOOL WINAPI sim_CloseHandle(HANDLE h);
+HANDLE WINAPI sim_CreateEventW(LPSECURITY_ATTRIBUTES sa, BOOL manual_reset, BOOL initial_state,
+                               LPCWSTR name);
+BOOL WINAPI sim_DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
+                                DWORD out_size, LPDWORD returned, LPOVERLAPPED ov);
+BOOL WINAPI sim_ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov);
+BOOL WINAPI sim_WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov);
+BOOL WINAPI sim_GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOOL wait);
+DWORD WINAPI sim_WaitForSingleObject(HANDLE h, DWORD timeout_ms);
+BOOL WINAPI sim_GetFileSizeEx(HANDLE h, PLARGE_INTEGER size);
+BOOL WINAPI sim_FlushFileBuffers(HANDLE h);
+HANDLE WINAPI sim_FindFirstVolumeW(LPWSTR name, DWORD capacity);
+BOOL WINAPI sim_FindNextVolumeW(HANDLE search, LPWSTR name, DWORD capacity);
+BOOL WINAPI sim_FindVolumeClose(HANDLE search);
+void WINAPI sim_Sleep(DWORD ms);
+BOOL WINAPI sim_QueryPerformanceCounter(LARGE_INTEGER* count);
+BOOL WINAPI sim_QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+BOOL WINAPI sim_SetThreadErrorMode(DWORD mode, LPDWORD previous);
+UINT WINAPI sim_GetWindowsDirectoryW(LPWSTR buffer, UINT capacity);
+BOOL WINAPI sim_OpenProcessToken(HANDLE, DWORD, PHANDLE token);
+BOOL WINAPI sim_GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info,
+                                    DWORD size, PDWORD returned);
+
+// Puts the fault layer and the replacement calls into the seam.
+void install();
+
+}  // namespace detail
+}  // namespace sim
