@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/compare.h"
 #include "engine/engine_result.h"
 #include "engine/engine_workspace.h"
 #include "engine/write_options.h"
@@ -21,7 +22,6 @@
 namespace {
 
 constexpr uint32_t STICK_DISK = 4;
-constexpr uint64_t PIECE = 65536;
 constexpr uint32_t DESKTOP_DEPTH = 4;
 constexpr uint32_t DESKTOP_CHUNK = 1048576;
 constexpr double STAGE_TARGET = 0.90;
@@ -214,7 +214,7 @@ bool stage_table(const StickKind& kind, const Wide& image_path, uint64_t size) {
 // The update: the stick holds the image except for 1 % of its 64 KiB
 // pieces, scattered; against a full rewrite with read-back.
 void update_case(const Wide& image_path, const Bytes& image) {
-    const uint64_t pieces = image.size() / PIECE;
+    const uint64_t pieces = image.size() / engine::COMPARE_PIECE;
     const uint64_t changed = (pieces + 50) / 100;
     Bytes stick = image;
     std::vector<bool> taken(pieces, false);
@@ -225,7 +225,7 @@ void update_case(const Wide& image_path, const Bytes& image) {
         if (taken[piece])
             continue;
         taken[piece] = true;
-        stick[piece * PIECE + (x >> 20) % PIECE] ^= 0xFF;
+        stick[piece * engine::COMPARE_PIECE + (x >> 20) % engine::COMPARE_PIECE] ^= 0xFF;
         ++n;
     }
     const StickKind& kind = WRITE_SLOW;
@@ -238,7 +238,7 @@ void update_case(const Wide& image_path, const Bytes& image) {
     // The least any tool could take to write it all and read it all back once.
     const double ideal_ns = size * 1e9 / static_cast<double>(s.write_bytes_per_second) +
                             size * 1e9 / static_cast<double>(s.read_bytes_per_second);
-    const uint64_t differing = changed * PIECE;
+    const uint64_t differing = changed * engine::COMPARE_PIECE;
     const double written_ratio =
         static_cast<double>(update.written_bytes) / static_cast<double>(differing);
     const double to_ideal = static_cast<double>(update.whole_ns) / ideal_ns;
