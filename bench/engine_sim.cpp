@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "engine/compare.h"
-#include "engine/engine_result.h"
 #include "engine/engine_workspace.h"
+#include "engine/run_names.h"
 #include "engine/write_options.h"
 #include "engine/write_stick.h"
 #include "sim/sim_machine.h"
@@ -110,8 +110,8 @@ RunTimes run_once(const StickKind& kind, const Wide& image_path, const Bytes& st
     engine::set_report_observer(observe, &observed);
     LARGE_INTEGER frequency{};
     (void)sys::QueryPerformanceFrequency(&frequency);
-    engine::engine_inputs.perf_frequency = frequency.QuadPart;
-    engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    run::run_inputs.perf_frequency = frequency.QuadPart;
+    run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     engine::WriteOptions options;
     options.image_path = {image_path.c_str(), image_path.size()};
     options.serial = {"BENCH4", 6};
@@ -119,8 +119,8 @@ RunTimes run_once(const StickKind& kind, const Wide& image_path, const Bytes& st
     options.queue_depth = depth;
     options.full = full;
     const engine::Result result = engine::write_stick(options);
-    (void)sys::CloseHandle(engine::engine_inputs.disk_io_event);
-    engine::engine_inputs.disk_io_event = nullptr;
+    (void)sys::CloseHandle(run::run_inputs.disk_io_event);
+    run::run_inputs.disk_io_event = nullptr;
     engine::set_report_observer(nullptr, nullptr);
     RunTimes times;
     if (result != engine::Result::Success) {

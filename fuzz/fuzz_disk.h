@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "discovery/disk_probe.h"
-#include "engine/disk_region.h"
+#include "engine/run_names.h"
 #include "engine/write_options.h"
 #include "sim/sim_machine.h"
 

@@ -1,10 +1,11 @@
-// What the window needs from the self-update (src/release/): the start of
+// What the window needs from the self-update (update_start.cpp,
+// install_update.cpp and the check thread in update_check.cpp): the start of
 // the check at start-up, the hand-over of a verified update, and the
 // download host named in the warning when an update could not be installed.
 #pragma once
 
-#include "release/file_identity.h"
-#include "release/wide_path.h"
+#include "app/file_identity.h"
+#include "app/wide_path.h"
 #include "sys/sys.h"
 
 namespace app {
@@ -13,8 +14,8 @@ namespace app {
 // ends (or its thread could not be started). Clearing it zeroes it whole.
 struct UpdateContext {
     HANDLE update_mutex = nullptr;       // owned by the window thread
-    release::WidePath exe_path;          // the running executable, from GetModuleFileNameW
-    release::FileIdentity exe_identity;  // that file, at start-up
+    WidePath exe_path;                   // the running executable, from GetModuleFileNameW
+    FileIdentity exe_identity;           // that file, at start-up
 };
 
 // Start-up step 12, only in an instance without administrator rights: takes

@@ -1,11 +1,11 @@
 #include "app/write_request.h"
 
 #include "app/app_state.h"
+#include "app/download_worker.h"
 #include "app/palette.h"
 #include "app/window_controls.h"
 #include "app/window_texts.h"
 #include "discovery/stick_texts.h"
-#include "release/download_worker.h"
 #include "text/number_format.h"
 #include "text/utf8_to_utf16.h"
 
@@ -56,8 +56,7 @@ bool user_confirms(const discovery::StickRecord& stick) {
 void start_write() {
     set_busy(true);
     set_status(STATUS_FINDING_RELEASE, COLOR_ACCENT);
-    HANDLE worker =
-        sys::CreateThread(nullptr, 0, release::download_and_write_thread, nullptr, 0, nullptr);
+    HANDLE worker = sys::CreateThread(nullptr, 0, download_and_write_thread, nullptr, 0, nullptr);
     if (worker != nullptr) {
         (void)sys::CloseHandle(worker);
         return;

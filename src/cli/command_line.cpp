@@ -1,6 +1,6 @@
 #include "cli/option_values.h"
 #include "cli/tool_request.h"
-#include "engine/path_text.h"
+#include "engine/run_names.h"
 #include "text/number_format.h"
 
 namespace cli {

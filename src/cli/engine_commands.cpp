@@ -1,6 +1,6 @@
 #include "cli/tool_commands.h"
-#include "engine/engine_result.h"
 #include "engine/read_only_runs.h"
+#include "engine/run_names.h"
 #include "engine/write_stick.h"
 
 namespace cli {
@@ -30,10 +30,10 @@ engine::Result run_command(const ToolRequest& request) {
 // event its single positioned transfers wait on.
 bool prepare_engine_inputs(ToolOutput& output) {
     LARGE_INTEGER frequency;
-    engine::engine_inputs.perf_frequency =
+    run::run_inputs.perf_frequency =
         sys::QueryPerformanceFrequency(&frequency) ? frequency.QuadPart : 0;
-    engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (engine::engine_inputs.disk_io_event != nullptr)
+    run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (run::run_inputs.disk_io_event != nullptr)
         return true;
     (void)engine::fail("cannot make an event (Windows error ", sys::GetLastError(), ")");
     output.err(engine::failure_reason());
@@ -49,8 +49,8 @@ int run_engine_command(const ToolRequest& request, ToolOutput& output) {
     engine::set_report_observer(show_report_line, &output);
     const engine::Result result = run_command(request);
     engine::set_report_observer(nullptr, nullptr);
-    (void)sys::CloseHandle(engine::engine_inputs.disk_io_event);
-    engine::engine_inputs.disk_io_event = nullptr;
+    (void)sys::CloseHandle(run::run_inputs.disk_io_event);
+    run::run_inputs.disk_io_event = nullptr;
     if (result == engine::Result::Success)
         return EXIT_DONE;
     output.err(engine::failure_reason());

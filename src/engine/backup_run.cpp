@@ -1,8 +1,8 @@
 #include <sodium.h>
 
-#include "engine/disk_region.h"
-#include "engine/path_text.h"
+#include "engine/engine_workspace.h"
 #include "engine/read_only_runs.h"
+#include "engine/run_names.h"
 #include "engine/target_disk.h"
 
 namespace engine {

@@ -18,7 +18,7 @@ inline int64_t counter_now() {
 }
 
 inline double seconds_since(int64_t start_count) {
-    return text::seconds_between(start_count, counter_now(), engine_inputs.perf_frequency);
+    return text::seconds_between(start_count, counter_now(), run::run_inputs.perf_frequency);
 }
 
 }  // namespace engine

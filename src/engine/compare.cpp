@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "engine/clock.h"
-#include "engine/disk_region.h"
 #include "engine/engine_workspace.h"
+#include "engine/run_names.h"
 #include "engine/write_options.h"
 
 namespace engine {

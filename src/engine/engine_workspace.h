@@ -1,26 +1,25 @@
 // The engine's static storage. The engine allocates nothing: every buffer
-// of a run lives here, so a run cannot fail for lack of memory. Buffers that
-// a transfer on the unbuffered stick handle uses start on a 4096-byte
-// boundary, as Windows requires of unbuffered transfers.
+// of a run lives here or in the ground's own storage (run/run_buffers.h), so
+// a run cannot fail for lack of memory. Buffers that a transfer on the
+// unbuffered stick handle uses start on a 4096-byte boundary, as Windows
+// requires of unbuffered transfers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "run/run_buffers.h"
 #include "sys/sys.h"
 
 namespace engine {
 
-constexpr size_t FAILURE_REASON_CAPACITY = 1024;
-constexpr size_t REPORT_CAPACITY = 8192;
+using run::TRANSFER_ALIGNMENT;
+
 constexpr size_t IMAGE_HASH_CHUNK = 262144;
-constexpr size_t BOUNCE_CAPACITY = 270336;  // 256 KiB plus 8 KiB
 constexpr size_t MAX_SLOTS = 8;
 constexpr size_t SLOT_BUFFER_BYTES = 4194304;
 constexpr size_t MAX_CHANGED_PLACES = 262144;
 constexpr size_t MAX_LOCKED_VOLUMES = 32;
-constexpr size_t PATH_TEXT_CAPACITY = 1024;
-constexpr size_t TRANSFER_ALIGNMENT = 4096;
 
 struct TransferSlot {
     OVERLAPPED overlapped;
@@ -37,13 +36,7 @@ struct ChangedPlace {
 struct EngineWorkspace {
     alignas(TRANSFER_ALIGNMENT) uint8_t image_slots[MAX_SLOTS][SLOT_BUFFER_BYTES];
     alignas(TRANSFER_ALIGNMENT) uint8_t stick_slots[MAX_SLOTS][SLOT_BUFFER_BYTES];
-    alignas(TRANSFER_ALIGNMENT) uint8_t bounce[BOUNCE_CAPACITY];
     uint8_t image_hash_chunk[IMAGE_HASH_CHUNK];
-    char failure_reason[FAILURE_REASON_CAPACITY];
-    size_t failure_reason_length;
-    char report[REPORT_CAPACITY];
-    size_t report_length;
-    char path_text[PATH_TEXT_CAPACITY];
     TransferSlot slots[MAX_SLOTS];
     ChangedPlace changed_places[MAX_CHANGED_PLACES];
     uint64_t changed_place_count;
@@ -52,9 +45,7 @@ struct EngineWorkspace {
 };
 
 static_assert(SLOT_BUFFER_BYTES % TRANSFER_ALIGNMENT == 0);
-static_assert(BOUNCE_CAPACITY % TRANSFER_ALIGNMENT == 0);
 static_assert(offsetof(EngineWorkspace, stick_slots) % TRANSFER_ALIGNMENT == 0);
-static_assert(offsetof(EngineWorkspace, bounce) % TRANSFER_ALIGNMENT == 0);
 static_assert(sizeof(ChangedPlace) >= sizeof(uint64_t) + sizeof(uint32_t));
 
 extern EngineWorkspace workspace;

@@ -1,6 +1,6 @@
+#include "engine/log_copy.h"
 #include "engine/read_only_runs.h"
 #include "engine/target_disk.h"
-#include "formats/log_copy.h"
 
 namespace engine {
 
@@ -13,9 +13,9 @@ Result copy_stick_logs(const WriteOptions& options) {
     if (open_target(read_only, target) != Result::Success)
         return Result::Failed;
     uint32_t skipped = 0;
-    Result result = formats::copy_logs(target, options.logs_dir, skipped);
+    Result result = copy_logs(target, options.logs_dir, skipped);
     if (result == Result::Success && skipped > 0)
-        result = formats::fail_for_skipped_logs(skipped);
+        result = fail_for_skipped_logs(skipped);
     (void)sys::CloseHandle(target.handle);
     return result;
 }

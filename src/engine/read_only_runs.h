@@ -5,7 +5,7 @@
 // Failed, and nothing held after the call.
 #pragma once
 
-#include "engine/engine_result.h"
+#include "engine/run_names.h"
 #include "engine/write_options.h"
 
 namespace engine {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "discovery/disk_probe.h"
-#include "engine/path_text.h"
+#include "engine/run_names.h"
 
 namespace engine {
 namespace {

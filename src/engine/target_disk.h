@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "discovery/stick_record.h"
-#include "engine/engine_result.h"
+#include "engine/run_names.h"
 #include "engine/write_options.h"
 
 namespace engine {

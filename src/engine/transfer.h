@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/engine_result.h"
+#include "engine/run_names.h"
 #include "sys/sys.h"
 
 namespace engine {

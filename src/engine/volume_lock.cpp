@@ -3,7 +3,7 @@
 #include "discovery/disk_probe.h"
 #include "discovery/error_boxes_off.h"
 #include "engine/engine_workspace.h"
-#include "engine/path_text.h"
+#include "engine/run_names.h"
 
 namespace engine {
 namespace {

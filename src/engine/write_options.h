@@ -1,24 +1,20 @@
 // The engine's options record: filled by the caller, read only by the
 // engine. Texts are slices (pointer and length); an empty pointer is "none".
+// Beside it, the caller fills run::run_inputs before a run.
 #pragma once
 
 #include <cstdint>
 
 #include "discovery/stick_record.h"
-#include "sys/sys.h"
+#include "run/run_inputs.h"
+#include "run/wide_text.h"
 #include "text/text_writer.h"
 
 namespace engine {
 
 constexpr uint64_t KEEP_GUID_CAPACITY = 8;
 
-// A UTF-16 text, NUL-terminated at `length` units.
-struct WideText {
-    const WCHAR* data = nullptr;
-    uint64_t length = 0;
-
-    bool is_none() const { return data == nullptr; }
-};
+using run::WideText;
 
 struct WriteOptions {
     WideText image_path;
@@ -41,16 +37,5 @@ struct WriteOptions {
     uint8_t expected_sha256[32] = {};
     bool has_expected_sha256 = false;
 };
-
-// What the caller provides beside the options before a run: the performance
-// counter frequency that every reported duration divides by, and the event
-// (manual reset, unnamed) that the engine's single positioned transfers wait
-// on. The caller closes the event after the run.
-struct EngineInputs {
-    int64_t perf_frequency = 0;
-    HANDLE disk_io_event = nullptr;
-};
-
-extern EngineInputs engine_inputs;
 
 }  // namespace engine

@@ -4,8 +4,8 @@
 
 #include "engine/clock.h"
 #include "engine/compare.h"
-#include "engine/disk_region.h"
 #include "engine/engine_workspace.h"
+#include "engine/run_names.h"
 
 namespace engine {
 namespace {
@@ -112,7 +112,7 @@ Result write_and_verify(const TransferContext& context, bool read_back_all,
             return Result::Failed;
         const int64_t write_end = counter_now();
         const double seconds =
-            text::seconds_between(write_start, write_end, engine_inputs.perf_frequency);
+            text::seconds_between(write_start, write_end, run::run_inputs.perf_frequency);
         report("wrote ", text::Mib{written}, " MiB in ", text::Seconds{seconds}, " s (",
                text::MbPerSecond{written, seconds}, " MB/s)\n");
         if (verify_written_places(context) != Result::Success)

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/disk_region.h"
+#include "engine/run_names.h"
 #include "engine/write_options.h"
 #include "formats/gpt.h"
 

@@ -2,17 +2,16 @@
 
 #include "engine/clock.h"
 #include "engine/compare.h"
-#include "engine/disk_region.h"
 #include "engine/image_digest.h"
-#include "engine/path_text.h"
+#include "engine/log_copy.h"
+#include "engine/run_names.h"
+#include "engine/saved_wifi.h"
 #include "engine/target_disk.h"
 #include "engine/transfer.h"
 #include "engine/volume_lock.h"
 #include "engine/write_places.h"
 #include "engine/write_plan.h"
 #include "formats/gpt.h"
-#include "formats/log_copy.h"
-#include "formats/saved_wifi.h"
 
 namespace engine {
 namespace {
@@ -86,11 +85,11 @@ Result plan_run(const WriteOptions& options, RunHoldings& held, uint64_t image_s
 // counts as not copied.
 Result copy_logs_first(const TargetDisk& target, WideText folder) {
     uint32_t skipped = 0;
-    const Result copied = formats::copy_logs(target, folder, skipped);
+    const Result copied = copy_logs(target, folder, skipped);
     if (copied == Result::Success && skipped == 0)
         return Result::Success;
     if (copied == Result::Success)
-        (void)formats::fail_for_skipped_logs(skipped);
+        (void)fail_for_skipped_logs(skipped);
     report("WARNING: the logs were not copied: ", failure_reason(), "\n");
     return fail(
         "nothing written, so the logs stay on the stick (copy them with tundra-stick logs, or pass "
@@ -111,8 +110,8 @@ Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
     }
     if (!options.has_expected_stick) {
         held.saved_wifi_read = true;
-        formats::read_saved_wifi(stick_region(target));
-        if (formats::saved_wifi.length > 0) {
+        read_saved_wifi(stick_region(target));
+        if (saved_wifi.length > 0) {
             report("the stick's saved Wi-Fi networks (TUNDRA\\WIFI.KEY) ",
                    options.dry_run ? "would be" : "will be", " carried over\n");
         }
@@ -123,10 +122,10 @@ Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
 // Step 15: the networks read before the write go into the new image's file.
 Result carry_wifi_over(const TargetDisk& target, bool& kept) {
     kept = false;
-    if (formats::saved_wifi.length == 0)
+    if (saved_wifi.length == 0)
         return Result::Success;
-    if (formats::write_saved_wifi(stick_region(target), target.handle, target.bytes_per_sector,
-                                  kept) != Result::Success) {
+    if (write_saved_wifi(stick_region(target), target.handle, target.bytes_per_sector, kept) !=
+        Result::Success) {
         return Result::Failed;
     }
     if (kept)
@@ -140,7 +139,7 @@ Result carry_wifi_over(const TargetDisk& target, bool& kept) {
 // caller's event and is waited for, like the engine's single reads.
 void ask_windows_to_reread_the_table(HANDLE disk) {
     OVERLAPPED ov{};
-    ov.hEvent = engine_inputs.disk_io_event;
+    ov.hEvent = run::run_inputs.disk_io_event;
     DWORD returned = 0;
     if (sys::DeviceIoControl(disk, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned,
                              &ov) ||
@@ -232,7 +231,7 @@ void release_run(RunHoldings& held) {
     held.slot_events_made = 0;
     // The networks' keys do not outlive the run, whatever its result.
     if (held.saved_wifi_read)
-        formats::wipe_saved_wifi();
+        wipe_saved_wifi();
     held.saved_wifi_read = false;
     release_volumes();
     close_if_open(held.target.handle);

@@ -2,7 +2,7 @@
 // for one) and proves by reading back that it holds the image.
 #pragma once
 
-#include "engine/engine_result.h"
+#include "engine/run_names.h"
 #include "engine/write_options.h"
 
 namespace engine {

@@ -19,7 +19,7 @@ DirItem listing[PROBE_LISTING_CAPACITY];
 
 // Opens the TUNDRA volume the way the two answer-only probes do: any
 // failure or absence is simply "no".
-bool open_quietly(const engine::DiskRegion& disk, FatVolume& volume) {
+bool open_quietly(const run::DiskRegion& disk, FatVolume& volume) {
     static GptTable table;
     if (read_gpt(disk, table) != Result::Success) return false;
     const std::optional<DiskRegion> partition = find_tundra_partition(table, disk);
@@ -41,7 +41,7 @@ bool descend(const FatVolume& volume, const char name[11], uint32_t& count) {
 
 }  // namespace
 
-uint32_t probe_boot_arch(const engine::DiskRegion& disk) {
+uint32_t probe_boot_arch(const run::DiskRegion& disk) {
     FatVolume volume;
     uint32_t count = 0;
     if (!open_quietly(disk, volume) ||
@@ -56,7 +56,7 @@ uint32_t probe_boot_arch(const engine::DiskRegion& disk) {
     return answer;
 }
 
-bool has_kernel_and_root(const engine::DiskRegion& disk) {
+bool has_kernel_and_root(const run::DiskRegion& disk) {
     FatVolume volume;
     if (!open_quietly(disk, volume)) return false;
     DirItem item;
@@ -65,7 +65,7 @@ bool has_kernel_and_root(const engine::DiskRegion& disk) {
     return find_tundra_file(volume, ROOT_NAME, item, found) == Result::Success && found;
 }
 
-Result has_firmware_tar(const engine::DiskRegion& disk, bool& present) {
+Result has_firmware_tar(const run::DiskRegion& disk, bool& present) {
     present = false;
     FatVolume volume;
     bool found = false;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/disk_region.h"
+#include "run/disk_region.h"
 
 namespace formats {
 
@@ -15,13 +15,13 @@ constexpr uint32_t BOOT_ARCH_AA64 = 2;
 
 // Bit 1: EFI\BOOT\BOOTX64.EFI, bit 2: EFI\BOOT\BOOTAA64.EFI; 0 when anything
 // goes wrong.
-uint32_t probe_boot_arch(const engine::DiskRegion& disk);
+uint32_t probe_boot_arch(const run::DiskRegion& disk);
 
 // TUNDRA\KERNEL.ELF and TUNDRA\ROOT.TAR are both there; false when anything
 // goes wrong.
-bool has_kernel_and_root(const engine::DiskRegion& disk);
+bool has_kernel_and_root(const run::DiskRegion& disk);
 
 // Whether TUNDRA\FIRMWARE.TAR is there; read failures are passed up.
-engine::Result has_firmware_tar(const engine::DiskRegion& disk, bool& present);
+run::Result has_firmware_tar(const run::DiskRegion& disk, bool& present);
 
 }  // namespace formats

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <optional>
 
-#include "engine/disk_region.h"
+#include "run/disk_region.h"
 
 namespace formats {
 
-using engine::DiskRegion;
-using engine::Result;
+using run::DiskRegion;
+using run::Result;
 
 constexpr uint32_t DIRECTORY_BUFFER_BYTES = 262144;
 constexpr uint32_t FAT_WINDOW_BYTES = 65536;

@@ -28,17 +28,17 @@ Result read_fat_entry(const FatVolume& volume, uint64_t offset, uint32_t length,
     // A FAT that claims more room than the partition has would otherwise be
     // read from a window the partition does not fill.
     if (offset > available || length > available - offset) {
-        return engine::fail("the TUNDRA partition's FAT entry at byte ", offset,
-                            " lies past the partition's end");
+        return run::fail("the TUNDRA partition's FAT entry at byte ", offset,
+                         " lies past the partition's end");
     }
     const uint64_t start = offset - offset % FAT_WINDOW_BYTES;
     if (offset + length > start + FAT_WINDOW_BYTES) {
-        return engine::read_at(volume.partition, offset, destination, length);
+        return run::read_at(volume.partition, offset, destination, length);
     }
     if (!window.valid || window.start != start) {
         const uint64_t rest = available - start;
         const uint64_t size = rest < FAT_WINDOW_BYTES ? rest : FAT_WINDOW_BYTES;
-        if (engine::read_at(volume.partition, start, window.bytes, size) != Result::Success) {
+        if (run::read_at(volume.partition, start, window.bytes, size) != Result::Success) {
             return Result::Failed;
         }
         window.start = start;
@@ -83,8 +83,8 @@ Result next_cluster(const FatVolume& volume, uint32_t cluster, std::optional<uin
         return Result::Success;
     }
     if (value < 2 || value - 2 >= volume.cluster_count) {
-        return engine::fail("the TUNDRA partition's FAT has a broken chain (cluster ", cluster,
-                            " -> ", value, ")");
+        return run::fail("the TUNDRA partition's FAT has a broken chain (cluster ", cluster, " -> ",
+                         value, ")");
     }
     next = value;
     return Result::Success;

@@ -53,8 +53,8 @@ Result list_fixed_root(const FatVolume& volume, Listing& listing) {
     for (uint64_t done = 0; done < volume.root_area_size && !listing.stopped;) {
         const uint64_t rest = volume.root_area_size - done;
         const uint64_t piece = rest < DIRECTORY_BUFFER_BYTES ? rest : DIRECTORY_BUFFER_BYTES;
-        if (engine::read_at(volume.partition, volume.root_area_offset + done, directory_bytes,
-                            piece) != Result::Success) {
+        if (run::read_at(volume.partition, volume.root_area_offset + done, directory_bytes,
+                         piece) != Result::Success) {
             return Result::Failed;
         }
         scan(directory_bytes, piece, listing);
@@ -67,16 +67,16 @@ Result list_chain(const FatVolume& volume, uint32_t first_cluster, Listing& list
     const uint32_t start = first_cluster == 0 ? volume.root_cluster : first_cluster;
     // Cluster 0 names the root only on FAT32, and 1 is never a cluster.
     if (start < 2 || start - 2 >= volume.cluster_count) {
-        return engine::fail("a directory on the TUNDRA partition starts at cluster ", start,
-                            ", which the volume does not have");
+        return run::fail("a directory on the TUNDRA partition starts at cluster ", start,
+                         ", which the volume does not have");
     }
     std::optional<uint32_t> cluster = start;
     for (uint32_t read = 0; cluster.has_value(); ++read) {
         if (read == MAX_DIRECTORY_CLUSTERS) {
-            return engine::fail("a directory on the TUNDRA partition loops");
+            return run::fail("a directory on the TUNDRA partition loops");
         }
         const uint64_t offset = volume.data_offset + uint64_t{*cluster - 2} * volume.cluster_size;
-        if (engine::read_at(volume.partition, offset, directory_bytes, volume.cluster_size) !=
+        if (run::read_at(volume.partition, offset, directory_bytes, volume.cluster_size) !=
             Result::Success) {
             return Result::Failed;
         }

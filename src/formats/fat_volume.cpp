@@ -26,9 +26,10 @@ DirectoryRef root_directory(const FatVolume& volume) {
 
 Result parse_boot_sector(const DiskRegion& partition, FatVolume& volume) {
     uint8_t boot[512];
-    if (engine::read_at(partition, 0, boot, sizeof boot) != Result::Success) return Result::Failed;
+    if (run::read_at(partition, 0, boot, sizeof boot) != Result::Success)
+        return Result::Failed;
     if (boot[510] != 0x55 || boot[511] != 0xAA) {
-        return engine::fail("the TUNDRA partition has no FAT boot sector");
+        return run::fail("the TUNDRA partition has no FAT boot sector");
     }
     const uint32_t bytes_per_sector = load_u16(boot + 11);
     const uint32_t sectors_per_cluster = boot[13];
@@ -39,18 +40,20 @@ Result parse_boot_sector(const DiskRegion& partition, FatVolume& volume) {
     const uint32_t fat_sectors = load_u16(boot + 22) != 0 ? load_u16(boot + 22) : load_u32(boot + 36);
     if (boot[12] < 2 || bytes_per_sector > 4096 || !is_power_of_two(bytes_per_sector) ||
         !is_power_of_two(sectors_per_cluster) || fat_count == 0 || fat_sectors == 0) {
-        return engine::fail("the TUNDRA partition's FAT boot sector is not one FAT has");
+        return run::fail("the TUNDRA partition's FAT boot sector is not one FAT has");
     }
     const uint32_t root_sectors = (root_entries * 32 + bytes_per_sector - 1) / bytes_per_sector;
     const uint64_t first_data = uint64_t{reserved} + uint64_t{fat_count} * fat_sectors + root_sectors;
     // Sizes that do not fit the 32-bit sector numbers of FAT describe no volume.
     if (first_data > UINT32_MAX) {
-        return engine::fail("the TUNDRA partition's FAT boot sector has areas larger than FAT allows");
+        return run::fail("the TUNDRA partition's FAT boot sector has areas larger than FAT allows");
     }
-    if (total <= first_data) return engine::fail("the TUNDRA partition's FAT has no data area");
+    if (total <= first_data)
+        return run::fail("the TUNDRA partition's FAT has no data area");
     const uint32_t cluster_size = sectors_per_cluster * bytes_per_sector;
     if (cluster_size > DIRECTORY_BUFFER_BYTES) {
-        return engine::fail("the TUNDRA partition's clusters (", cluster_size, " bytes) are too large");
+        return run::fail("the TUNDRA partition's clusters (", cluster_size,
+                         " bytes) are too large");
     }
     volume = FatVolume{};
     volume.partition = partition;

@@ -55,7 +55,7 @@ Result read_gpt(const DiskRegion& region, GptTable& table) {
     table.count = 0;
     if (region.end < 1024) return Result::Success;
     uint8_t header[512];
-    if (engine::read_at(region, HEADER_OFFSET, header, sizeof header) != Result::Success) {
+    if (run::read_at(region, HEADER_OFFSET, header, sizeof header) != Result::Success) {
         return Result::Failed;
     }
     if (memcmp(header, SIGNATURE, sizeof SIGNATURE) != 0) return Result::Success;
@@ -63,16 +63,16 @@ Result read_gpt(const DiskRegion& region, GptTable& table) {
     const uint32_t announced = load_u32(header + 80);
     const uint32_t entry_size = load_u32(header + 84);
     if (entry_size < 128 || entry_size > 512 || entry_size % 8 != 0) {
-        return engine::fail("the GPT's entry size ", entry_size, " is not one a GPT has");
+        return run::fail("the GPT's entry size ", entry_size, " is not one a GPT has");
     }
     const uint32_t slots = announced < GPT_MAX_ENTRIES ? announced : GPT_MAX_ENTRIES;
     if (slots == 0) return Result::Success;
     if (entry_lba >= LBA_LIMIT) {
-        return engine::fail("the GPT's partition entries start at sector ", entry_lba,
-                            ", which no disk has");
+        return run::fail("the GPT's partition entries start at sector ", entry_lba,
+                         ", which no disk has");
     }
-    if (engine::read_at(region, entry_lba * GPT_SECTOR_BYTES, entry_buffer,
-                        uint64_t{slots} * entry_size) != Result::Success) {
+    if (run::read_at(region, entry_lba * GPT_SECTOR_BYTES, entry_buffer,
+                     uint64_t{slots} * entry_size) != Result::Success) {
         return Result::Failed;
     }
     for (uint32_t slot = 0; slot < slots; ++slot) {
@@ -110,15 +110,15 @@ Result list_partitions(const DiskRegion& stick) {
     static GptTable table;  // 5 KiB: too large to keep on the engine's stack
     if (read_gpt(stick, table) != Result::Success) return Result::Failed;
     if (table.count == 0) {
-        engine::report("the stick has no GPT now\n");
+        run::report("the stick has no GPT now\n");
         return Result::Success;
     }
     for (uint32_t i = 0; i < table.count; ++i) {
         const GptEntry& e = table.entries[i];
         const uint64_t size = (e.last_lba - e.first_lba + 1) * GPT_SECTOR_BYTES;
-        engine::report("  partition ", i + 1, ": ", role_name(e.type_guid), ", ", text::Mib{size},
-                       " MiB from ", text::Mib{e.first_lba * GPT_SECTOR_BYTES}, " MiB, GUID ",
-                       text::GuidText{e.unique_guid}, "\n");
+        run::report("  partition ", i + 1, ": ", role_name(e.type_guid), ", ", text::Mib{size},
+                    " MiB from ", text::Mib{e.first_lba * GPT_SECTOR_BYTES}, " MiB, GUID ",
+                    text::GuidText{e.unique_guid}, "\n");
     }
     return Result::Success;
 }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/engine_result.h"
+#include "engine/run_names.h"
 #include "engine/write_stick.h"
 
 namespace {
@@ -75,13 +75,13 @@ TEST(FailureDialogText, AnOverlongReasonNamingANonAsciiPathStillShows) {
     const char16_t piece16[] = u"Überprüfung-日本語-";
     std::string path_utf8 = prefix_utf8;
     std::u16string path16 = prefix16;
-    while (path_utf8.size() < 2 * engine::FAILURE_REASON_CAPACITY) {
+    while (path_utf8.size() < 2 * run::FAILURE_REASON_CAPACITY) {
         path_utf8 += piece_utf8;
         path16 += piece16;
     }
     const std::string lead = "cannot open the image ";
     const std::string whole = lead + path_utf8;
-    const unsigned char at_cut = static_cast<unsigned char>(whole[engine::FAILURE_REASON_CAPACITY]);
+    const unsigned char at_cut = static_cast<unsigned char>(whole[run::FAILURE_REASON_CAPACITY]);
     ASSERT_EQ(at_cut & 0xC0, 0x80) << "the fixture must put the cut inside a character";
 
     std::basic_string<WCHAR> wide_path;
@@ -92,8 +92,8 @@ TEST(FailureDialogText, AnOverlongReasonNamingANonAsciiPathStillShows) {
     ASSERT_EQ(engine::write_stick(options), engine::Result::Failed);
 
     const text::ByteText reason = engine::failure_reason();
-    EXPECT_LT(reason.length, engine::FAILURE_REASON_CAPACITY);
-    EXPECT_GE(reason.length, engine::FAILURE_REASON_CAPACITY - 3);
+    EXPECT_LT(reason.length, run::FAILURE_REASON_CAPACITY);
+    EXPECT_GE(reason.length, run::FAILURE_REASON_CAPACITY - 3);
     EXPECT_EQ(std::string(reason.data, reason.length), whole.substr(0, reason.length));
 
     const std::u16string shown = text_of(app::failure_dialog_text(reason.data, reason.length));

@@ -14,9 +14,9 @@
 
 #include "app/app_messages.h"
 #include "app/palette.h"
+#include "app/update_test_support.h"
 #include "app/window_controls.h"
-#include "update_test_support.h"
-#include "window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 
@@ -148,7 +148,7 @@ class InstallUpdateTest : public app_test::WindowTest {
         const std::wstring path = running.wstring();
         std::copy(path.begin(), path.end(), context.exe_path.units);
         context.exe_path.length = path.size();
-        context.exe_identity = release::read_file_identity(context.exe_path.units);
+        context.exe_identity = app::read_file_identity(context.exe_path.units);
         ASSERT_TRUE(context.exe_identity.valid);
         app_state.update_check_running = true;
         app::update_action_enabled();

@@ -7,7 +7,7 @@
 #include "app/palette.h"
 #include "app/stick_row.h"
 #include "app/window_controls.h"
-#include "window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 

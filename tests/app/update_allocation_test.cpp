@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "update_test_support.h"
-#include "window_fixture.h"
+#include "app/update_test_support.h"
+#include "app/window_fixture.h"
 
 namespace {
 std::atomic<unsigned long> allocations{0};

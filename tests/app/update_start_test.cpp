@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/palette.h"
-#include "release/update_check.h"
-#include "update_test_support.h"
-#include "window_fixture.h"
+#include "app/update_check.h"
+#include "app/update_test_support.h"
+#include "app/window_fixture.h"
 
 namespace {
 
@@ -123,16 +123,16 @@ TEST_F(UpdateStartTest, TakesTheMutexAndStartsTheCheck) {
     const app::UpdateContext& context = *app_state.update;
     EXPECT_EQ(std::wstring(context.exe_path.units, context.exe_path.length), running.wstring());
     EXPECT_EQ(context.exe_path.units[context.exe_path.length], 0);
-    const release::FileIdentity identity = release::read_file_identity(running.c_str());
+    const app::FileIdentity identity = app::read_file_identity(running.c_str());
     EXPECT_TRUE(context.exe_identity.valid);
-    EXPECT_TRUE(release::is_same_file(context.exe_identity, identity));
+    EXPECT_TRUE(app::is_same_file(context.exe_identity, identity));
     EXPECT_EQ(context.exe_identity.nFileSizeLow, 3000u);
     EXPECT_TRUE(app_state.update_check_running);
     EXPECT_FALSE(enabled(app_state.hwnd_action));
     EXPECT_EQ(status(), L"Checking for installer updates…");
     EXPECT_EQ(app_state.status_color, app::COLOR_MUTED);
     EXPECT_EQ(thread_start.count, 1);
-    EXPECT_EQ(thread_start.start, &release::update_check_thread);
+    EXPECT_EQ(thread_start.start, &app::update_check_thread);
     EXPECT_EQ(thread_start.parameter, nullptr);
     EXPECT_EQ(WaitForSingleObject(thread_start.handle, 0), WAIT_FAILED);  // closed at once
     EXPECT_FALSE(mutex_is_free());

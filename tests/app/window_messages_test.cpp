@@ -6,7 +6,7 @@
 #include "app/control_ids.h"
 #include "app/palette.h"
 #include "app/window_controls.h"
-#include "window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "app/control_ids.h"
 #include "app/palette.h"
-#include "window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 

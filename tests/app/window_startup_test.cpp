@@ -6,7 +6,7 @@
 #include "app/control_ids.h"
 #include "app/logo_icon.h"
 #include "app/palette.h"
-#include "window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // chosen.
 #include "app/palette.h"
 #include "app/window_controls.h"
-#include "window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 

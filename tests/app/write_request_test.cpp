@@ -5,10 +5,10 @@
 #include "app/write_request.h"
 
 #include "app/control_ids.h"
+#include "app/download_worker.h"
 #include "app/palette.h"
 #include "app/window_controls.h"
-#include "release/download_worker.h"
-#include "window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 
@@ -183,7 +183,7 @@ TEST_F(WriteRequestTest, YesTurnsTheWindowBusyAndStartsTheWorker) {
     message_box_answer = IDYES;
     click_action();
     ASSERT_EQ(thread.count, 1);
-    EXPECT_EQ(thread.start, &release::download_and_write_thread);
+    EXPECT_EQ(thread.start, &app::download_and_write_thread);
     EXPECT_EQ(thread.param, nullptr);
     EXPECT_EQ(thread.stack, 0u);
     EXPECT_EQ(thread.flags, 0u);

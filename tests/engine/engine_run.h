@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_result.h"
+#include "engine/run_names.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"
 
@@ -24,16 +24,16 @@ class EngineRunTest : public ::testing::Test {
                 static_cast<std::vector<std::string>*>(context)->emplace_back(line, length);
             },
             &lines);
-        engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        engine::engine_inputs.perf_frequency = 1000000000;
+        run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        run::run_inputs.perf_frequency = 1000000000;
         caller_handles = machine.open_handle_count();
     }
     void TearDown() override {
         engine::set_report_observer(nullptr, nullptr);
         EXPECT_EQ(machine.open_handle_count(), caller_handles) << "a handle outlived the run";
         EXPECT_EQ(machine.held_lock_count(), 0u);
-        EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
-        engine::engine_inputs.disk_io_event = nullptr;
+        EXPECT_TRUE(sys::CloseHandle(run::run_inputs.disk_io_event));
+        run::run_inputs.disk_io_event = nullptr;
     }
 
     bool has_line(const std::string& line) const {

@@ -13,11 +13,11 @@ TEST(EngineWorkspace, TransferBuffersSitOn4096ByteBoundaries) {
         EXPECT_TRUE(aligned(engine::workspace.image_slots[i])) << i;
         EXPECT_TRUE(aligned(engine::workspace.stick_slots[i])) << i;
     }
-    EXPECT_TRUE(aligned(engine::workspace.bounce));
-    EXPECT_EQ(sizeof engine::workspace.bounce, 270336u);
+    EXPECT_TRUE(aligned(run::buffers.bounce));
+    EXPECT_EQ(sizeof run::buffers.bounce, 270336u);
     EXPECT_EQ(sizeof engine::workspace.image_hash_chunk, 262144u);
-    EXPECT_EQ(sizeof engine::workspace.failure_reason, 1024u);
-    EXPECT_EQ(sizeof engine::workspace.report, 8192u);
+    EXPECT_EQ(sizeof run::buffers.failure_reason, 1024u);
+    EXPECT_EQ(sizeof run::buffers.report, 8192u);
     EXPECT_EQ(sizeof engine::workspace.stick_slots[0], 4194304u);
     EXPECT_EQ(sizeof engine::workspace.changed_places / sizeof engine::workspace.changed_places[0],
               262144u);

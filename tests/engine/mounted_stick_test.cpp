@@ -25,8 +25,8 @@ class MountedStick : public ::testing::Test {
   protected:
     void SetUp() override {
         machine.add_system_disk(0);
-        engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        engine::engine_inputs.perf_frequency = 1000000000;
+        run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        run::run_inputs.perf_frequency = 1000000000;
         image_bytes = fixtures::read_file(fixtures::real_image_path("real-fat12.img"));
         // A blank stick on disk 4 with a mounted volume from 1 MiB on, and
         // another disk with a volume of its own.
@@ -37,8 +37,8 @@ class MountedStick : public ::testing::Test {
         machine.add_volume(OTHER_VOLUME, {{1, MIB, 15 * MIB}});
     }
     void TearDown() override {
-        EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
-        engine::engine_inputs.disk_io_event = nullptr;
+        EXPECT_TRUE(sys::CloseHandle(run::run_inputs.disk_io_event));
+        run::run_inputs.disk_io_event = nullptr;
         EXPECT_EQ(machine.open_handle_count(), 0u);
         EXPECT_EQ(machine.held_lock_count(), 0u);
     }
@@ -48,7 +48,7 @@ class MountedStick : public ::testing::Test {
         options.image_path = image.wide();
         options.serial = {"RS0004", 6};
         // No earlier run's reason can pass for this one's.
-        engine::workspace.failure_reason_length = 0;
+        run::buffers.failure_reason_length = 0;
         return engine::write_stick(options);
     }
 

@@ -78,7 +78,7 @@ TEST(NoAllocation, AWholeRunAllocatesNothing) {
         crypto_hash_sha256(options.expected_sha256, bytes.data(), bytes.size());
         options.has_expected_stick = true;
         options.expected_stick = *discovery::probe_disk(4);
-        engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
         counting = true;
         // The counter must see allocations at all (volatile: the pair may not
@@ -91,8 +91,8 @@ TEST(NoAllocation, AWholeRunAllocatesNothing) {
 
         EXPECT_EQ(result, engine::Result::Success) << fixtures::failure_text();
         EXPECT_EQ(allocations.exchange(0), 0u) << "the last of " << last_size.load() << " bytes";
-        EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
-        engine::engine_inputs.disk_io_event = nullptr;
+        EXPECT_TRUE(sys::CloseHandle(run::run_inputs.disk_io_event));
+        run::run_inputs.disk_io_event = nullptr;
         if (in_file) {
             machine.remove_drive(4);  // closes the file before it is read
             EXPECT_EQ(stick_bytes(stick_file.narrow(), bytes.size() + 1), bytes);
@@ -128,7 +128,7 @@ TEST(NoAllocation, CarryingNetworksCopyingLogsAndBackingUpAllocateNothing) {
     with_logs.logs_dir = fixtures::wide_text(logs);
     engine::WriteOptions logs_only = with_logs;
     logs_only.logs_dir = fixtures::wide_text(logs_alone);
-    engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
     counting = true;
     const engine::Result carried = engine::write_stick(carry);
@@ -142,8 +142,8 @@ TEST(NoAllocation, CarryingNetworksCopyingLogsAndBackingUpAllocateNothing) {
     EXPECT_EQ(copied, engine::Result::Success);
     EXPECT_EQ(backed_up, engine::Result::Success) << fixtures::failure_text();
     EXPECT_EQ(allocations.exchange(0), 0u) << "the last of " << last_size.load() << " bytes";
-    EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
-    engine::engine_inputs.disk_io_event = nullptr;
+    EXPECT_TRUE(sys::CloseHandle(run::run_inputs.disk_io_event));
+    run::run_inputs.disk_io_event = nullptr;
     // The runs did their work: networks carried, logs and backup on disk.
     EXPECT_EQ(fixtures::read_file((folder.path() / "logs" / "LOG.TXT").string()).size(), 20u);
     EXPECT_EQ(fixtures::read_file((folder.path() / "logs alone" / "LOG.TXT").string()).size(), 20u);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "discovery/stick_list.h"
-#include "engine/engine_result.h"
+#include "engine/run_names.h"
 #include "engine/write_stick.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"
@@ -91,16 +91,16 @@ TEST(ReleaseImageWrite, DesktopRunWritesAndProvesItOnAFileBackedStick) {
             &lines);
         LARGE_INTEGER frequency{};
         ASSERT_TRUE(sys::QueryPerformanceFrequency(&frequency));
-        engine::engine_inputs.perf_frequency = frequency.QuadPart;
-        engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        run::run_inputs.perf_frequency = frequency.QuadPart;
+        run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
         const fixtures::WideString wide_path = fixtures::widen(image_path);
         const engine::Result result =
             engine::write_stick(desktop_options(wide_path, listed_stick(), image));
 
         engine::set_report_observer(nullptr, nullptr);
-        EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
-        engine::engine_inputs.disk_io_event = nullptr;
+        EXPECT_TRUE(sys::CloseHandle(run::run_inputs.disk_io_event));
+        run::run_inputs.disk_io_event = nullptr;
         ASSERT_EQ(result, engine::Result::Success) << fixtures::failure_text();
 
         EXPECT_EQ(machine.open_handle_count(), 0u);
@@ -174,8 +174,8 @@ TEST(ReleaseImageWrite, DesktopRunReplacesAnOldTundraStickWhole) {
             machine.add_stick({STICK, "SanDisk", "Ultra", "4C530001234", STICK_BYTES});
         stick.contents = old;
         machine.add_volume(STICK_VOLUME, {{STICK, 1048576, 41943040}});
-        engine::engine_inputs.perf_frequency = 1000000000;
-        engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        run::run_inputs.perf_frequency = 1000000000;
+        run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         const discovery::StickRecord picked = listed_stick();  // the options point into it
         machine.reset_uses();
         engine::WriteOptions options = desktop_options(wide_path, picked, image);
@@ -183,8 +183,8 @@ TEST(ReleaseImageWrite, DesktopRunReplacesAnOldTundraStickWhole) {
         if (c.onto_target_file)
             options.target_file = target.wide();
         const engine::Result result = engine::write_stick(options);
-        EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
-        engine::engine_inputs.disk_io_event = nullptr;
+        EXPECT_TRUE(sys::CloseHandle(run::run_inputs.disk_io_event));
+        run::run_inputs.disk_io_event = nullptr;
         ASSERT_EQ(result, engine::Result::Success) << fixtures::failure_text();
 
         const std::vector<sim::IoctlRecord> ioctls = machine.ioctls();

@@ -39,7 +39,7 @@ struct EngineRun {
         options.image_path = image.wide();
         options.serial = {"CF0002", 6};
         options.fresh = false;
-        engine::workspace.failure_reason_length = 0;
+        run::buffers.failure_reason_length = 0;
         return engine::write_stick(options);
     }
 };

@@ -42,7 +42,7 @@ engine::Result write_picked(const fixtures::TempFile& image, const Bytes& bytes,
     options.has_expected_sha256 = true;
     crypto_hash_sha256(options.expected_sha256, bytes.data(), bytes.size());
     // No earlier row's reason can pass for this one's.
-    engine::workspace.failure_reason_length = 0;
+    run::buffers.failure_reason_length = 0;
     return engine::write_stick(options);
 }
 
@@ -82,8 +82,8 @@ TEST(SameStick, EveryComparedFieldTellsTheStickApart) {
             SCOPED_TRACE(std::string(d.name) + (while_opened ? ", changed while opened" : ""));
             sim::Machine machine;
             machine.add_system_disk(0);
-            engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-            engine::engine_inputs.perf_frequency = 1000000000;
+            run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            run::run_inputs.perf_frequency = 1000000000;
             const discovery::StickRecord picked =
                 picked_record(machine, while_opened ? FOUND : differing);
             machine.add_stick(FOUND).contents = old;
@@ -108,8 +108,8 @@ TEST(SameStick, EveryComparedFieldTellsTheStickApart) {
                 // Refused from the first look, the stick is never opened to write.
                 EXPECT_TRUE(while_opened || !machine.drive_opened_for_writing(STICK));
             }
-            EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
-            engine::engine_inputs.disk_io_event = nullptr;
+            EXPECT_TRUE(sys::CloseHandle(run::run_inputs.disk_io_event));
+            run::run_inputs.disk_io_event = nullptr;
             EXPECT_EQ(machine.open_handle_count(), 0u);
             EXPECT_EQ(machine.held_lock_count(), 0u);
         }

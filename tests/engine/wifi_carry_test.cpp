@@ -9,8 +9,8 @@
 #include <string>
 
 #include "engine/engine_run.h"
+#include "engine/saved_wifi.h"
 #include "engine/write_stick.h"
-#include "formats/saved_wifi.h"
 
 namespace {
 
@@ -84,10 +84,10 @@ void expect_keys_wiped() {
     const auto all_zero = [](const uint8_t* bytes, size_t count) {
         return std::all_of(bytes, bytes + count, [](uint8_t b) { return b == 0; });
     };
-    EXPECT_EQ(formats::saved_wifi.length, 0u);
-    EXPECT_TRUE(all_zero(formats::saved_wifi.bytes, sizeof formats::saved_wifi.bytes))
+    EXPECT_EQ(engine::saved_wifi.length, 0u);
+    EXPECT_TRUE(all_zero(engine::saved_wifi.bytes, sizeof engine::saved_wifi.bytes))
         << "the saved networks outlived the run";
-    EXPECT_TRUE(all_zero(formats::wifi_staging.bytes, sizeof formats::wifi_staging.bytes))
+    EXPECT_TRUE(all_zero(engine::wifi_staging.bytes, sizeof engine::wifi_staging.bytes))
         << "the staging buffer outlived the run";
 }
 

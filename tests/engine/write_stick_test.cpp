@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine_workspace.h"
 #include "fixtures/sha256_hex.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"
@@ -32,13 +33,13 @@ class WriteStickRun : public ::testing::Test {
                 static_cast<std::vector<std::string>*>(c)->emplace_back(l, n);
             },
             &lines);
-        engine::engine_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        engine::engine_inputs.perf_frequency = 1000000000;
+        run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        run::run_inputs.perf_frequency = 1000000000;
     }
     void TearDown() override {
         engine::set_report_observer(nullptr, nullptr);
-        EXPECT_TRUE(sys::CloseHandle(engine::engine_inputs.disk_io_event));
-        engine::engine_inputs.disk_io_event = nullptr;
+        EXPECT_TRUE(sys::CloseHandle(run::run_inputs.disk_io_event));
+        run::run_inputs.disk_io_event = nullptr;
         EXPECT_EQ(machine.open_handle_count(), 0u);
         EXPECT_EQ(machine.held_lock_count(), 0u);
         EXPECT_FALSE(machine.drive_opened_for_writing(0))
@@ -49,7 +50,7 @@ class WriteStickRun : public ::testing::Test {
         options.image_path = image.wide();
         lines.clear();
         // No earlier run's reason can pass for this one's.
-        engine::workspace.failure_reason_length = 0;
+        run::buffers.failure_reason_length = 0;
         return engine::write_stick(options);
     }
 

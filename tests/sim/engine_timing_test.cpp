@@ -97,7 +97,7 @@ TEST_F(TimedRun, TheReportLinesGiveTheModelsDurations) {
     fixtures::TempFile image("timed.img", image_bytes);
     LARGE_INTEGER frequency{};
     ASSERT_TRUE(sys::QueryPerformanceFrequency(&frequency));
-    engine::engine_inputs.perf_frequency = frequency.QuadPart;
+    run::run_inputs.perf_frequency = frequency.QuadPart;
     for (const TimingCase& c : cases) {
         sim::Drive& stick = machine.add_stick({4, "Tundra", "Flash", "RS0004", 16 << 20});
         stick.contents.assign(16 << 20, 0xA5);

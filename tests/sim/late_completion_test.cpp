@@ -10,8 +10,8 @@
 
 #include "discovery/disk_probe.h"
 #include "engine/compare.h"
-#include "engine/disk_region.h"
 #include "engine/engine_workspace.h"
+#include "engine/run_names.h"
 #include "engine/transfer.h"
 #include "engine/write_places.h"
 #include "fixtures/temp_file.h"

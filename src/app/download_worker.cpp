@@ -1,0 +1,248 @@
+#include "app/download_worker.h"
+
+#include <sodium.h>
+
+#include <cstring>
+#include <optional>
+
+#include "app/app_messages.h"
+#include "app/app_state.h"
+#include "app/wide_path.h"
+#include "engine/write_stick.h"
+#include "release/https_fetch.h"
+#include "release/https_url.h"
+#include "release/manifest.h"
+#include "release/release_site.h"
+#include "text/number_format.h"
+
+namespace app {
+namespace {
+
+using release::close_http_stream;
+using release::DOWNLOAD_HOST;
+using release::DOWNLOAD_HOST_LENGTH;
+using release::http_open_get;
+using release::HttpStream;
+using release::parse_https_url;
+using release::parse_release_manifest;
+using release::ReleaseManifest;
+using release::SHA256_BYTES;
+using release::UrlParts;
+using release::verify_signed_text;
+
+constexpr size_t FILE_NAME_BYTES = 64;
+// The temporary folder must leave room for the file name.
+constexpr DWORD TEMP_FOLDER_LIMIT_UNITS = WIDE_PATH_UNITS - FILE_NAME_BYTES;
+
+// The worker's buffers: one run at a time, so static.
+struct WorkerBuffers {
+    uint8_t manifest[RELEASE_MANIFEST_BUFFER_BYTES];
+    WidePath temp_path;
+    char file_name[FILE_NAME_BYTES];
+    uint8_t chunk[IMAGE_CHUNK_BYTES];
+    crypto_hash_sha256_state digest;
+};
+WorkerBuffers buffers;
+
+struct ResultText {
+    const char* bytes = nullptr;  // none on success
+    uint64_t length = 0;
+};
+
+template <size_t N>
+constexpr ResultText fixed_text(const char (&text)[N]) {
+    return {text, N - 1};
+}
+
+void post_progress(uint64_t value) {
+    (void)sys::PostMessageW(app_state.hwnd_main, app::APP_MSG_PROGRESS, value, 0);
+}
+
+// The body must stay below the buffer: a body that fills it is refused.
+bool read_manifest_body(HINTERNET request, uint64_t& length) {
+    length = 0;
+    for (;;) {
+        const DWORD room = static_cast<DWORD>(RELEASE_MANIFEST_BUFFER_BYTES - length);
+        DWORD got = 0;
+        if (!sys::WinHttpReadData(request, buffers.manifest + length, room, &got))
+            return false;
+        if (got == 0)
+            return true;
+        if (got > room)
+            return false;  // a layer below that claims more than it was given room for
+        length += got;
+        if (length >= RELEASE_MANIFEST_BUFFER_BYTES)
+            return false;
+    }
+}
+
+// The manifest's slices point into the static manifest buffer.
+std::optional<ReleaseManifest> fetch_release_manifest() {
+    HttpStream stream = http_open_get({DOWNLOAD_HOST, DOWNLOAD_HOST_LENGTH},
+                                      {RELEASE_MANIFEST_PATH, sizeof RELEASE_MANIFEST_PATH - 1},
+                                      MANIFEST_RECEIVE_TIMEOUT_MS);
+    if (!stream.ok)
+        return std::nullopt;
+    uint64_t length = 0;
+    const bool complete = read_manifest_body(stream.request, length);
+    close_http_stream(stream);
+    if (!complete)
+        return std::nullopt;
+    const auto text = verify_signed_text({reinterpret_cast<const char*>(buffers.manifest), length});
+    if (!text)
+        return std::nullopt;
+    return parse_release_manifest(*text);
+}
+
+// "tundra-installer-{pid}-{tick}.img" in the temporary folder, both numbers
+// in lower-case hexadecimal.
+bool make_temp_path(WidePath& path) {
+    const DWORD folder = sys::GetTempPathW(WIDE_PATH_UNITS, path.units);
+    if (folder == 0 || folder >= TEMP_FOLDER_LIMIT_UNITS)
+        return false;
+    text::TextWriter name(buffers.file_name, FILE_NAME_BYTES);
+    text::compose(name, TEMP_FILE_PREFIX, text::LowerHex{sys::GetCurrentProcessId()}, "-",
+                  text::LowerHex{sys::GetTickCount64()}, ".img");
+    for (size_t i = 0; i < name.length(); ++i)
+        path.units[folder + i] = static_cast<WCHAR>(static_cast<unsigned char>(name.data()[i]));
+    path.length = folder + name.length();
+    path.units[path.length] = 0;
+    return true;
+}
+
+// Streams the body into the file, hashing each chunk on the way, and posts
+// each change of the percentage. Good only when every announced byte came,
+// no more, with the announced digest, and the file reached the disk.
+bool stream_image(HINTERNET request, HANDLE file, const ReleaseManifest& release) {
+    crypto_hash_sha256_init(&buffers.digest);
+    uint64_t received = 0;
+    uint64_t last_percent = 0;
+    const ULONGLONG deadline = sys::GetTickCount64() + IMAGE_DEADLINE_MS;
+    for (;;) {
+        DWORD got = 0;
+        if (!sys::WinHttpReadData(request, buffers.chunk, IMAGE_CHUNK_BYTES, &got))
+            return false;
+        if (got == 0)
+            break;
+        if (got > IMAGE_CHUNK_BYTES || release.image_size - received < got)
+            return false;
+        crypto_hash_sha256_update(&buffers.digest, buffers.chunk, got);
+        DWORD written = 0;
+        if (!sys::WriteFile(file, buffers.chunk, got, &written, nullptr) || written != got)
+            return false;
+        received += got;
+        const uint64_t percent = received * 100 / release.image_size;
+        if (percent != last_percent) {
+            post_progress(percent);
+            last_percent = percent;
+        }
+        if (sys::GetTickCount64() > deadline)
+            return false;
+    }
+    uint8_t digest[SHA256_BYTES];
+    crypto_hash_sha256_final(&buffers.digest, digest);
+    return received == release.image_size &&
+           memcmp(digest, release.image_sha256, SHA256_BYTES) == 0 &&
+           sys::FlushFileBuffers(file) != FALSE;
+}
+
+// The image into a new temporary file; `file_created` tells the caller
+// that there is a file to delete, whatever happened after.
+bool download_image(const ReleaseManifest& release, bool& file_created) {
+    const UrlParts url = parse_https_url(release.image_url);
+    if (!url.ok)
+        return false;
+    HttpStream image = http_open_get(url.host, url.path, IMAGE_RECEIVE_TIMEOUT_MS);
+    if (!image.ok)
+        return false;
+    bool good = false;
+    if (make_temp_path(buffers.temp_path)) {
+        HANDLE file = sys::CreateFileW(buffers.temp_path.units, GENERIC_WRITE, 0, nullptr,
+                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            file_created = true;
+            good = stream_image(image.request, file, release);
+            (void)sys::CloseHandle(file);
+        }
+    }
+    close_http_stream(image);
+    return good;
+}
+
+// The desktop's fixed options: the whole image written fresh (only the
+// pieces that differ reach the stick), bootable, everything read back, no
+// Wi-Fi networks and no logs carried. The serial is read in place from the
+// stick list, which the busy window keeps unchanged.
+engine::WriteOptions desktop_options(const ReleaseManifest& release,
+                                     const discovery::StickRecord& stick) {
+    engine::WriteOptions options;
+    options.image_path = {buffers.temp_path.units, buffers.temp_path.length};
+    options.serial = {stick.serial, static_cast<size_t>(stick.serial_len)};
+    options.required_model = {};
+    options.logs_dir = {};
+    options.target_file = {};
+    options.keep_guid_count = 0;
+    options.max_gb = 256;
+    options.expected_stick = stick;
+    options.has_expected_stick = true;
+    options.chunk_bytes = 1048576;
+    options.queue_depth = 4;
+    options.read_back_all = true;
+    options.full = false;
+    options.dry_run = false;
+    options.other_machine = false;
+    options.fresh = true;
+    memcpy(options.expected_sha256, release.image_sha256, SHA256_BYTES);
+    options.has_expected_sha256 = true;
+    return options;
+}
+
+ResultText write_image(const ReleaseManifest& release, const discovery::StickRecord& stick) {
+    post_progress(app::PROGRESS_WRITING);
+    LARGE_INTEGER frequency{};
+    // Without a frequency the engine shows durations as 0; the write goes on.
+    if (!sys::QueryPerformanceFrequency(&frequency))
+        frequency.QuadPart = 0;
+    run::run_inputs.perf_frequency = frequency.QuadPart;
+    run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (run::run_inputs.disk_io_event == nullptr)
+        return fixed_text(TEXT_NOT_PREPARED);
+    const engine::Result result = engine::write_stick(desktop_options(release, stick));
+    (void)sys::CloseHandle(run::run_inputs.disk_io_event);
+    run::run_inputs.disk_io_event = nullptr;
+    if (result == engine::Result::Success)
+        return {};
+    const text::ByteText reason = engine::failure_reason();
+    return {reason.data, reason.length};
+}
+
+ResultText download_and_write(const discovery::StickRecord& stick, bool& file_created) {
+    const std::optional<ReleaseManifest> release = fetch_release_manifest();
+    if (!release)
+        return fixed_text(TEXT_NO_RELEASE);
+    if (release->image_size > stick.size_bytes)
+        return fixed_text(TEXT_STICK_TOO_SMALL);
+    if (!download_image(*release, file_created))
+        return fixed_text(TEXT_NOT_DOWNLOADED);
+    return write_image(*release, stick);
+}
+
+}  // namespace
+
+DWORD WINAPI download_and_write_thread(LPVOID) {
+    const discovery::StickList& list = app_state.sticks;
+    bool file_created = false;
+    // The window starts the worker only with a stick chosen.
+    const ResultText result =
+        list.selected_stick.has_value() && *list.selected_stick < list.stick_count
+            ? download_and_write(list.sticks[*list.selected_stick], file_created)
+            : fixed_text(TEXT_NOT_PREPARED);
+    if (file_created)
+        (void)sys::DeleteFileW(buffers.temp_path.units);
+    app_state.result_text_length = result.length;
+    (void)sys::PostMessageW(app_state.hwnd_main, app::APP_MSG_WRITE_RESULT, 0,
+                            reinterpret_cast<LPARAM>(result.bytes));
+    return 0;
+}
+
+}  // namespace app

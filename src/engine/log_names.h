@@ -1,0 +1,42 @@
+// The name a log file gets on the computer, made from its 8.3 name on the
+// stick, and whether that name is safe to create in the logs folder.
+//
+// The stick is not trusted: its bytes are taken one for one as characters,
+// so a crafted directory entry could name "..", a path with separators, an
+// alternate data stream ("A:B"), or a device ("NUL.TXT"). Such a name must
+// never become a path; see docs/decisions.md for what happens to the file.
+#pragma once
+
+#include <cstdint>
+
+#include "text/text_writer.h"
+
+namespace engine {
+
+// Eight name bytes and three extension bytes with the spaces left out, and
+// the dot: at most 12 characters.
+struct LogName {
+    char bytes[12];
+    uint32_t length = 0;
+};
+
+LogName log_file_name(const char name11[11]);
+
+enum class NameProblem : uint8_t {
+    None,
+    Empty,
+    EndsWithDot,    // ".", ".." and "LOG." (Windows drops trailing dots)
+    ForbiddenByte,  // separators, ":", wildcards, quotes, pipes, control bytes
+    DeviceName,     // CON, PRN, AUX, NUL, COM0-9, LPT0-9 (and ¹²³), CONIN$, CONOUT$
+};
+
+NameProblem name_problem(const LogName& name);
+
+// What is wrong, for the warning line.
+const char* name_problem_text(NameProblem problem);
+
+// The name in messages: each byte as the character it stands for (UTF-8),
+// control bytes as "?" so that no stick can drive the console.
+void put_piece(text::TextWriter& out, const LogName& name);
+
+}  // namespace engine

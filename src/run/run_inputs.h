@@ -1,0 +1,20 @@
+// What the caller provides before a run: the performance counter frequency
+// that every reported duration divides by, and the event (manual reset,
+// unnamed) that single positioned transfers wait on. The caller closes the
+// event after the run.
+#pragma once
+
+#include <cstdint>
+
+#include "sys/sys.h"
+
+namespace run {
+
+struct RunInputs {
+    int64_t perf_frequency = 0;
+    HANDLE disk_io_event = nullptr;
+};
+
+extern RunInputs run_inputs;
+
+}  // namespace run

@@ -1,0 +1,328 @@
+// The download-and-write worker under Wine, against the local download host
+// and the simulated machine. Each test publishes its own release manifest
+// (signed with the test key) and image in the host's tree, runs the worker
+// on this thread, and reads what it posted to the window.
+#include "app/download_worker.h"
+
+#include <gtest/gtest.h>
+#include <sodium.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/app_messages.h"
+#include "app/app_state.h"
+#include "discovery/stick_list.h"
+#include "engine/run_names.h"
+#include "engine/write_options.h"
+#include "fixtures/disk_image.h"
+#include "fixtures/sha256_hex.h"
+#include "release/fetch_test_support.h"
+#include "release/manifest_test_support.h"
+#include "sim/sim_machine.h"
+#include "test_signing.h"
+
+namespace {
+
+using app::app_state;
+using Bytes = std::vector<uint8_t>;
+using fixtures::sha256_hex;
+
+const char MANIFEST_FILE[] = "site/install/releases/tundra.txt";
+
+// What the worker did, in order: its posts, and the flush of the file.
+struct Event {
+    enum Kind { progress, result, flush } kind;
+    uint64_t value;  // the percentage, or the posted text pointer
+};
+std::vector<Event> events;
+sys::CallTable below;
+
+BOOL WINAPI record_post(HWND, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == app::APP_MSG_PROGRESS)
+        events.push_back({Event::progress, wparam});
+    else if (message == app::APP_MSG_WRITE_RESULT)
+        events.push_back({Event::result, static_cast<uint64_t>(lparam)});
+    return TRUE;
+}
+
+BOOL WINAPI record_flush(HANDLE h) {
+    events.push_back({Event::flush, 0});
+    return below.FlushFileBuffers(h);
+}
+
+Bytes pattern(size_t size, uint8_t seed) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 131 + seed + (i >> 9));
+    return bytes;
+}
+
+bool write_host_file(const std::string& relative, const std::string& bytes) {
+    FILE* file = std::fopen(fetch_test::host_file(relative).c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// The worker's temporary files of this process still in the temporary folder.
+int own_temp_files() {
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    wchar_t pattern_text[MAX_PATH + 64];
+    swprintf(pattern_text, MAX_PATH + 64, L"%lstundra-installer-%lx-*.img", folder,
+             static_cast<unsigned long>(GetCurrentProcessId()));
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern_text, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int count = 1;
+    while (FindNextFileW(search, &found))
+        ++count;
+    FindClose(search);
+    return count;
+}
+
+class WorkerTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        saved_manifest = fetch_test::read_host_file(MANIFEST_FILE);
+        ASSERT_FALSE(saved_manifest.empty()) << "the download host is not running";
+        CreateDirectoryA(fetch_test::host_file("site/worker-test").c_str(), nullptr);
+        machine.add_system_disk(0);
+        events.clear();
+        below = sys::calls;
+        sys::calls.PostMessageW = record_post;
+        sys::calls.FlushFileBuffers = record_flush;
+        ASSERT_EQ(own_temp_files(), 0);
+    }
+
+    void TearDown() override {
+        sys::calls = below;
+        EXPECT_TRUE(write_host_file(MANIFEST_FILE,
+                                    std::string(saved_manifest.begin(), saved_manifest.end())))
+            << "the host's release manifest could not be put back";
+    }
+
+    // The stick the user chose, with room in memory for `stored` bytes.
+    sim::Drive& choose_stick(uint64_t size_bytes, uint64_t stored = 0) {
+        sim::Drive& drive = machine.add_stick({1, "Tundra", "Flash", "WORKER1", size_bytes});
+        drive.contents.resize(stored);
+        app::reset_app_state();
+        discovery::build_stick_list(app_state.sticks, true);
+        app_state.sticks.selected_stick = 0;
+        return drive;
+    }
+
+    void publish_image(const std::string& name, const Bytes& bytes) {
+        ASSERT_TRUE(
+            write_host_file("site/worker-test/" + name, std::string(bytes.begin(), bytes.end())));
+    }
+
+    void publish_manifest(uint64_t size, const std::string& digest_hex, const std::string& url) {
+        manifest_test::Lines lines = manifest_test::release_lines();
+        lines[3] = std::to_string(size);
+        lines[4] = digest_hex;
+        lines[5] = url;
+        ASSERT_TRUE(write_host_file(MANIFEST_FILE, test_signing::sign(manifest_test::join(lines))));
+    }
+
+    // An image of `bytes` published under `name` with a manifest that tells
+    // the truth about it.
+    void publish_release(const std::string& name, const Bytes& bytes) {
+        publish_image(name, bytes);
+        publish_manifest(bytes.size(), sha256_hex(bytes), "https://localhost/worker-test/" + name);
+    }
+
+    // Runs the worker and checks what every run must leave: one result,
+    // posted last, its length stored, no temporary file, nothing open.
+    std::string run_worker() {
+        EXPECT_EQ(app::download_and_write_thread(nullptr), 0u);
+        EXPECT_FALSE(events.empty());
+        if (events.empty())
+            return "(nothing posted)";
+        EXPECT_EQ(events.back().kind, Event::result);
+        int results = 0;
+        for (const Event& e : events)
+            results += e.kind == Event::result;
+        EXPECT_EQ(results, 1);
+        EXPECT_EQ(own_temp_files(), 0);
+        EXPECT_EQ(machine.open_handle_count(), 0u);
+        EXPECT_EQ(recorder.open_handles(), 0);
+        EXPECT_EQ(run::run_inputs.disk_io_event, nullptr);
+        const char* text = reinterpret_cast<const char*>(events.back().value);
+        if (text == nullptr) {
+            EXPECT_EQ(app_state.result_text_length, 0u);
+            return "";
+        }
+        return std::string(text, app_state.result_text_length);
+    }
+
+    bool progress_posted(uint64_t value) const {
+        for (const Event& e : events) {
+            if (e.kind == Event::progress && e.value == value)
+                return true;
+        }
+        return false;
+    }
+
+    sim::Machine machine;
+    fetch_test::WinHttpRecorder recorder;
+    Bytes saved_manifest;
+};
+
+const std::string NO_RELEASE = app::TEXT_NO_RELEASE;
+const std::string TOO_SMALL = app::TEXT_STICK_TOO_SMALL;
+const std::string NOT_DOWNLOADED = app::TEXT_NOT_DOWNLOADED;
+
+TEST(WorkerTexts, HaveTheirFixedLengths) {
+    EXPECT_EQ(NO_RELEASE.size(), 58u);
+    EXPECT_EQ(TOO_SMALL.size(), 53u);
+    EXPECT_EQ(NOT_DOWNLOADED.size(), 80u);
+    EXPECT_EQ(std::string(app::TEXT_NOT_PREPARED).size(), 49u);
+}
+
+// Every way the release or the download can go wrong ends with its one
+// text, and a temporary file only where the download had begun.
+TEST_F(WorkerTest, EachFailureEndsWithItsText) {
+    const Bytes image = pattern(8192, 1);
+    const std::string image_url = "https://localhost/worker-test/small.img";
+    const std::string digest = sha256_hex(image);
+    struct Row {
+        const char* name;
+        std::function<void()> publish;
+        const std::string& text;
+        bool file_made;
+    };
+    const Row rows[] = {
+        {"manifest missing", [&] { std::remove(fetch_test::host_file(MANIFEST_FILE).c_str()); },
+         NO_RELEASE, false},
+        {"manifest of 1600 bytes",
+         [&] {
+             std::string body =
+                 test_signing::sign(manifest_test::join(manifest_test::release_lines()));
+             body.resize(1600, '\n');
+             ASSERT_TRUE(write_host_file(MANIFEST_FILE, body));
+         },
+         NO_RELEASE, false},
+        {"bad signature",
+         [&] {
+             manifest_test::Lines lines = manifest_test::release_lines();
+             std::string body = test_signing::sign(manifest_test::join(lines));
+             body[body.size() - 2] = body[body.size() - 2] == '0' ? '1' : '0';
+             ASSERT_TRUE(write_host_file(MANIFEST_FILE, body));
+         },
+         NO_RELEASE, false},
+        {"image URL not https", [&] { publish_manifest(8192, digest, "http://localhost/x.img"); },
+         NO_RELEASE, false},
+        {"image missing",
+         [&] { publish_manifest(8192, digest, "https://localhost/worker-test/missing.img"); },
+         NOT_DOWNLOADED, false},
+        {"more bytes than announced", [&] { publish_manifest(4096, digest, image_url); },
+         NOT_DOWNLOADED, true},
+        {"fewer bytes than announced", [&] { publish_manifest(12288, digest, image_url); },
+         NOT_DOWNLOADED, true},
+        {"wrong digest", [&] { publish_manifest(8192, sha256_hex(pattern(8192, 2)), image_url); },
+         NOT_DOWNLOADED, true},
+    };
+    publish_image("small.img", image);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        events.clear();
+        machine.reset_uses();
+        choose_stick(16000000000ull);
+        row.publish();
+        EXPECT_EQ(run_worker(), row.text);
+        EXPECT_EQ(machine.uses("DeleteFileW"), row.file_made ? 1u : 0u);
+        EXPECT_FALSE(progress_posted(app::PROGRESS_WRITING));
+        machine.remove_drive(1);
+    }
+}
+
+TEST_F(WorkerTest, AnImageLargerThanTheStickIsNotDownloaded) {
+    const Bytes image = pattern(16384, 3);
+    publish_release("too-large.img", image);
+    choose_stick(image.size() - 512);
+    machine.reset_uses();
+    EXPECT_EQ(run_worker(), TOO_SMALL);
+    EXPECT_EQ(machine.uses("CreateFileW"), 0u);
+    EXPECT_FALSE(fetch_test::access_log_shows_before_marker("/worker-test/too-large.img"));
+}
+
+// The deadline is read from the seam's clock: here 45 minutes pass during
+// the first chunk, so the run stops at that chunk's end although the body
+// goes on.
+ULONGLONG clock_calls = 0;
+ULONGLONG WINAPI clock_that_jumps() {
+    ++clock_calls;
+    return clock_calls <= 2 ? 1000000 : 1000000 + app::IMAGE_DEADLINE_MS + 1;
+}
+
+TEST_F(WorkerTest, ADownloadPastItsDeadlineFails) {
+    publish_release("slow.img", pattern(1048576, 4));
+    choose_stick(16000000000ull);
+    clock_calls = 0;
+    sys::calls.GetTickCount64 = clock_that_jumps;
+    EXPECT_EQ(run_worker(), NOT_DOWNLOADED);
+    EXPECT_EQ(machine.uses("DeleteFileW"), 1u);
+    EXPECT_FALSE(progress_posted(100));
+    EXPECT_FALSE(progress_posted(app::PROGRESS_WRITING));
+}
+
+TEST_F(WorkerTest, AnEventThatCannotBeMadeFailsBeforeTheEngine) {
+    publish_release("fine.img", pattern(65536, 5));
+    choose_stick(16000000000ull);
+    machine.fail_call("CreateEventW", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(run_worker(), app::TEXT_NOT_PREPARED);
+    EXPECT_TRUE(progress_posted(app::PROGRESS_WRITING));
+    EXPECT_EQ(machine.uses("DeleteFileW"), 1u);
+    EXPECT_TRUE(machine.writes().empty());
+}
+
+TEST_F(WorkerTest, AnEngineFailurePostsTheEnginesOwnReason) {
+    // Downloads and verifies fine, but holds no partition table: the engine
+    // refuses it, and its reason, not the download text, reaches the window.
+    publish_release("not-bootable.img", pattern(1048576, 6));
+    choose_stick(16000000000ull);
+    EXPECT_EQ(run_worker(), "Choose a bootable Tundra .img file.");
+    EXPECT_EQ(machine.uses("DeleteFileW"), 1u);
+    EXPECT_TRUE(machine.writes().empty());
+}
+
+// A bootable image exactly as large as the stick: downloaded, written and
+// read back, with the progress the window shows along the way.
+TEST_F(WorkerTest, WritesAVerifiedStickAndReportsProgressInOrder) {
+    const Bytes image = fixtures::read_file(fixtures::real_image_path("real-fat32.img"));
+    ASSERT_FALSE(image.empty());
+    publish_release("real-fat32.img", image);
+    sim::Drive& stick = choose_stick(image.size(), image.size());
+    EXPECT_EQ(run_worker(), "");
+    ASSERT_EQ(stick.contents.size(), image.size());
+    EXPECT_TRUE(stick.contents == image);
+    EXPECT_EQ(machine.uses("DeleteFileW"), 1u);
+
+    // Percentages only when they change, from 1 up to 100; then the flush,
+    // then the start of writing, then the result.
+    std::vector<uint64_t> percents;
+    size_t i = 0;
+    for (; i < events.size() && events[i].kind == Event::progress; ++i)
+        percents.push_back(events[i].value);
+    ASSERT_FALSE(percents.empty());
+    EXPECT_GE(percents.front(), 1u);
+    for (size_t k = 1; k < percents.size(); ++k)
+        EXPECT_GT(percents[k], percents[k - 1]);
+    EXPECT_EQ(percents.back(), 100u);
+    ASSERT_GE(events.size(), i + 3);
+    EXPECT_EQ(events[i].kind, Event::flush);
+    EXPECT_EQ(events[i + 1].kind, Event::progress);
+    EXPECT_EQ(events[i + 1].value, app::PROGRESS_WRITING);
+    // The engine flushes the stick in between; nothing else is posted.
+    for (size_t k = i + 2; k + 1 < events.size(); ++k)
+        EXPECT_EQ(events[k].kind, Event::flush);
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// Joining the logs folder and a file name, and making a folder with the
+// folders above it, against a CreateDirectoryW that records and answers as
+// each case says.
+#include "engine/log_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fixtures/sim_disk.h"
+
+namespace {
+
+using Wide = std::basic_string<WCHAR>;
+
+Wide wide(const std::string& text) {
+    return Wide(text.begin(), text.end());
+}
+engine::WideText text_of(const Wide& text) {
+    return {text.c_str(), text.size()};
+}
+
+std::vector<Wide> folders_made;
+std::map<Wide, DWORD> answers;  // folder -> error; absent: made
+
+BOOL WINAPI recording_create_directory(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+    folders_made.emplace_back(path);
+    const auto answer = answers.find(path);
+    if (answer == answers.end())
+        return TRUE;
+    sys::SetLastError(answer->second);
+    return FALSE;
+}
+
+TEST(LogPaths, JoinAddsOneSeparatorAndFitsTheBuffer) {
+    const struct {
+        std::string folder;
+        std::string name;
+        std::string joined;  // empty: too long
+    } cases[] = {
+        {"C:\\logs", "LOG.TXT", "C:\\logs\\LOG.TXT"},
+        {"C:\\logs\\", "LOG.TXT", "C:\\logs\\LOG.TXT"},
+        {"C:/logs/", "LOG.TXT", "C:/logs/LOG.TXT"},
+        {"", "LOG.TXT", "LOG.TXT"},
+        {std::string(1010, 'a'), "CRASHLOG.BIN", std::string(1010, 'a') + "\\CRASHLOG.BIN"},
+        {std::string(1011, 'a'), "CRASHLOG.BIN", ""},
+    };
+    for (const auto& c : cases) {
+        const Wide folder = wide(c.folder);
+        engine::WideText joined;
+        const engine::Result result = engine::path_join(
+            text_of(folder), c.name.data(), static_cast<uint32_t>(c.name.size()), joined);
+        if (c.joined.empty()) {
+            EXPECT_EQ(result, engine::Result::Failed) << c.folder.size();
+            EXPECT_EQ(fixtures::failure_text(), "a path is too long");
+            continue;
+        }
+        ASSERT_EQ(result, engine::Result::Success) << c.folder.size();
+        EXPECT_EQ(Wide(joined.data, joined.length), wide(c.joined));
+        EXPECT_EQ(joined.data[joined.length], 0) << "NUL-terminated";
+    }
+}
+
+TEST(LogPaths, MakeFolderMakesEachLevel) {
+    const struct {
+        std::string path;
+        std::map<std::string, DWORD> answers;
+        std::vector<std::string> tried;
+        std::string reason;  // empty: made
+    } cases[] = {
+        {"C:\\logs\\new", {}, {"C:\\logs", "C:\\logs\\new"}, ""},
+        {"C:\\logs\\new\\",
+         {{"C:\\logs\\new\\", ERROR_ALREADY_EXISTS}},
+         {"C:\\logs", "C:\\logs\\new", "C:\\logs\\new\\"},
+         ""},
+        {"logs", {{"logs", ERROR_ALREADY_EXISTS}}, {"logs"}, ""},
+        {"/home/u/logs",
+         {{"/home", ERROR_ACCESS_DENIED}, {"/home/u", ERROR_ALREADY_EXISTS}},
+         {"/home", "/home/u", "/home/u/logs"},
+         ""},
+        {"C:\\locked\\logs",
+         {{"C:\\locked\\logs", ERROR_ACCESS_DENIED}},
+         {"C:\\locked", "C:\\locked\\logs"},
+         "cannot make the folder C:\\locked\\logs (Windows error 5)"},
+        {"D:\\gone\\logs",
+         {{"D:\\gone", ERROR_PATH_NOT_FOUND}},
+         {"D:\\gone"},
+         "cannot make the folder D:\\gone\\logs (Windows error 3)"},
+        {"", {}, {}, ""},
+        {std::string(1024, 'a'), {}, {}, "a path is too long"},
+    };
+    sim::Machine machine;  // restores the call table at the end
+    sys::calls.CreateDirectoryW = recording_create_directory;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.substr(0, 40));
+        folders_made.clear();
+        answers.clear();
+        for (const auto& [folder, error] : c.answers)
+            answers[wide(folder)] = error;
+        const Wide path = wide(c.path);
+        const engine::Result result = engine::make_folder(text_of(path));
+        std::vector<Wide> tried;
+        for (const std::string& folder : c.tried)
+            tried.push_back(wide(folder));
+        EXPECT_EQ(folders_made, tried);
+        if (c.reason.empty()) {
+            EXPECT_EQ(result, engine::Result::Success) << fixtures::failure_text();
+        } else {
+            EXPECT_EQ(result, engine::Result::Failed);
+            EXPECT_EQ(fixtures::failure_text(), c.reason);
+        }
+    }
+}
+
+}  // namespace
