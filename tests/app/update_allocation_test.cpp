@@ -4,38 +4,9 @@
 // executable, since it replaces operator new to count.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "app/update_test_support.h"
 #include "app/window_fixture.h"
-
-namespace {
-std::atomic<unsigned long> allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "fixtures/allocation_counter.h"
 
 namespace {
 
@@ -60,18 +31,19 @@ TEST_F(UpdateAllocationTest, FromStartToRelaunchNothingIsAllocated) {
     machine.set_elevated(false);
     allow_update_check();
 
-    const unsigned long before = allocations.load();
+    allocation_counter::counting = true;
     ASSERT_TRUE(app::start_window());
     const ULONGLONG give_up_at = GetTickCount64() + 30000;
     while (IsWindow(app::app_state.hwnd_main) && GetTickCount64() < give_up_at) {
         app_test::pump_messages();
         Sleep(10);
     }
-    const unsigned long after = allocations.load();
+    allocation_counter::counting = false;
 
     EXPECT_EQ(launches, 1);
     EXPECT_EQ(update_test::read_file(running), build);
-    EXPECT_EQ(after - before, 0u);
+    EXPECT_EQ(allocation_counter::allocations.exchange(0), 0u)
+        << "the last of " << allocation_counter::last_size.load() << " bytes";
 }
 
 }  // namespace

@@ -13,6 +13,10 @@
 # Needs DISPLAY, WINEPREFIX and the download host; exits 77 without a display.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=../gui/gui_test.sh
+source "$here/gui/gui_test.sh"
+gui_test_begin 9 "planted_dll_test.sh INSTALLER_EXE TEST_BUILD_EXE INSPECTOR_EXE PLANTED_DWMAPI \
+PLANTED_WINHTTP OUTPUT_FOLDER STICK_TOOL_EXE IMAGE DOWNLOAD_HOST_FOLDER" "$@"
 installer=$1
 test_build=$2
 ROAD_INSPECTOR=$3
@@ -22,23 +26,12 @@ out=$6
 stick_tool=$7
 image=$8
 host=$9
-
-if [ -z "${DISPLAY:-}" ]; then
-  echo "skipped: no X display (scripts/test starts Xvfb)"
-  exit 77
-fi
-export WINEDEBUG=-all
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}dwmapi,winhttp=n,b"
 folder="$out/downloads"
 rm -rf "$out" && mkdir -p "$folder"
 cp "$installer" "$test_build" "$stick_tool" "$folder"/
 cp "$dwmapi" "$folder/dwmapi.dll"
 cp "$winhttp" "$folder/winhttp.dll"
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
 
 # shellcheck source=../gui/road.sh
 source "$here/gui/road.sh"
@@ -92,5 +85,4 @@ if [ -n "$marks" ]; then
 else
   echo "no planted DLL was loaded"
 fi
-[ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
-echo "the planted DLLs stayed unloaded"
+gui_test_end "the planted DLLs stayed unloaded"

@@ -4,40 +4,20 @@
 #include <sodium.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <fstream>
-#include <new>
 
 #include "engine/read_only_runs.h"
 #include "engine/write_stick.h"
+#include "fixtures/allocation_counter.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"
 #include "fixtures/temp_folder.h"
 
 namespace {
-std::atomic<bool> counting{false};
-std::atomic<unsigned> allocations{0};
-std::atomic<std::size_t> last_size{0};
-}  // namespace
 
-void* operator new(std::size_t size) {
-    if (counting) {
-        ++allocations;
-        last_size = size;
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-
-namespace {
+using allocation_counter::allocations;
+using allocation_counter::counting;
+using allocation_counter::last_size;
 
 fixtures::Bytes stick_bytes(const std::string& path, size_t count) {
     fixtures::Bytes bytes = fixtures::read_file(path);

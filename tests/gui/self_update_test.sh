@@ -25,26 +25,19 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
+# shellcheck source=gui_test.sh
+source "$here/gui_test.sh"
+gui_test_begin 6 "self_update_test.sh INSTALLER_EXE INSPECTOR_EXE OUTPUT_FOLDER \
+DOWNLOAD_HOST_FOLDER RELEASE_TOOL PAYLOAD_EXE" "$@"
 installer=$1
 ROAD_INSPECTOR=$2
 ROAD_OUT=$3
 host=$4
 tool=$5
 payload=$6
-
-if [ -z "${DISPLAY:-}" ]; then
-  echo "skipped: no X display (scripts/test starts Xvfb)"
-  exit 77
-fi
-export WINEDEBUG=-all
 # shellcheck source=road.sh
 source "$here/road.sh"
 rm -rf "$ROAD_OUT" && mkdir -p "$ROAD_OUT"
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
 
 key=$root/tests/fixtures/release_test_key/test-signing.key
 pub=$("$tool" public-key "$key") || { echo "FAIL: the release tool cannot read the test key"; exit 1; }
@@ -315,8 +308,4 @@ else
   kill "$road_pid" 2>/dev/null
 fi
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "all self-update checks passed"
+gui_test_end "all self-update checks passed"

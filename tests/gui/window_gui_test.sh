@@ -11,82 +11,44 @@
 # Needs DISPLAY (scripts/test starts Xvfb) and WINEPREFIX; exits 77 (skipped)
 # without a display.
 set -uo pipefail
-installer=$1
-inspector=$2
-out=$3
-
-if [ -z "${DISPLAY:-}" ]; then
-  echo "skipped: no X display (scripts/test starts Xvfb)"
-  exit 77
-fi
-export WINEDEBUG=-all
-mkdir -p "$out"
-rm -f "$out"/*.png
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-# Unmanaged windows: no 2-second stall on hide or destroy, and keyboard focus
-# that does not follow the pointer. The Windows fonts make the text readable.
-prepare_prefix() {
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
-  mkdir -p "$fonts"
-  cp -n /usr/share/wine/fonts/*.ttf "$fonts"/ 2>/dev/null || true
-}
-
-# Polls `command` every 0.1 s for up to `seconds` until it succeeds.
-wait_until() {
-  local seconds=$1
-  shift
-  local tries=$((seconds * 10))
-  for ((i = 0; i < tries; i++)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-window_id() { xdotool search --onlyvisible --name '^Tundra USB Installer$' | head -n1; }
-has_window() { [ -n "$(window_id)" ]; }
-inspect() { wine "$inspector" controls | tr -d '\r'; }
-shows_line() { inspect | grep -Fxq -- "$1"; }
-process_ended() { ! kill -0 "$1" 2>/dev/null; }
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=gui_test.sh
+source "$here/gui_test.sh"
+gui_test_begin 3 "window_gui_test.sh INSTALLER_EXE INSPECTOR_EXE OUTPUT_FOLDER" "$@"
+ROAD_INSTALLER=$1
+ROAD_INSPECTOR=$2
+ROAD_OUT=$3
+# shellcheck source=road.sh
+source "$here/road.sh"
+mkdir -p "$ROAD_OUT"
+rm -f "$ROAD_OUT"/*.png
 
 expect_lines() {
   local seen
-  seen=$(inspect)
+  seen=$(road_inspect)
   for line in "$@"; do
     grep -Fxq -- "$line" <<<"$seen" || fail "missing '$line'"
   done
 }
 
-# Starts the installer on the machine described by $1; sets $pid and $wid.
+# Starts the installer on the machine described by $1, under the name $2,
+# and expects the status line to read $3.
 start_installer() {
-  local description="$out/$2.machine"
-  printf '%s\n' "$1" >"$description"
-  TUNDRA_SIM_DESCRIPTION=$(winepath -w "$description" 2>/dev/null) wine "$installer" &
-  pid=$!
-  if ! wait_until 30 has_window; then
+  if ! road_start "$2" "$1"; then
     fail "$2: no window appeared"
-    kill "$pid" 2>/dev/null
     return 1
   fi
-  wid=$(window_id)
-  wait_until 10 shows_line "control 201 1 $3" || fail "$2: status never read '$3'"
+  road_wait_until 10 road_shows_line "control 201 1 $3" || fail "$2: status never read '$3'"
 }
 
 # Clicks the close button and expects the process to end with exit code 0.
 close_installer() {
-  xdotool mousemove --window "$wid" 734 21 click 1
-  if ! wait_until 20 process_ended "$pid"; then
+  road_click close
+  if ! road_wait_until 20 road_ended; then
     fail "$1: still running after the close button"
-    kill "$pid" 2>/dev/null
+    kill "$road_pid" 2>/dev/null
   fi
-  wait "$pid"
+  wait "$road_pid"
   local code=$?
   [ "$code" -eq 0 ] || fail "$1: exit code $code after the close button"
 }
@@ -94,7 +56,7 @@ close_installer() {
 # The window's place is Windows' (here Wine's) choice: it is read, not
 # assumed, and the screenshot is the window's own area of the screen, so
 # that its pixels are the picture's. Sets $geometry ("LEFT TOP WIDTH HEIGHT").
-read_geometry() { geometry=$(inspect | sed -n 's/^window //p'); }
+read_geometry() { geometry=$(road_inspect | sed -n 's/^window //p'); }
 expect_size() {
   read_geometry
   local width height
@@ -105,7 +67,7 @@ expect_size() {
 screenshot() {
   local left top width height
   read -r left top width height <<<"$geometry"
-  import -window root -crop "${width}x${height}+${left}+${top}" "$out/$1.png"
+  import -window root -crop "${width}x${height}+${left}+${top}" "$ROAD_OUT/$1.png"
 }
 
 # Points of the picture that no control covers: header, logo mark, the two
@@ -118,20 +80,20 @@ PIXEL_POINTS=(0 0 5 30 24 21 100 43 300 365 17 200 126 189 60 120 150 250 250 14
   260 385 479 427 260 259 597 301 719 8 749 34)
 
 compare_pixels() {
-  local shot="$out/$1.png" format="" i
+  local shot="$ROAD_OUT/$1.png" format="" i
   for ((i = 0; i < ${#PIXEL_POINTS[@]}; i += 2)); do
     format+="%[hex:p{${PIXEL_POINTS[i]},${PIXEL_POINTS[i + 1]}}]\n"
   done
   local seen expected
   seen=$(convert "$shot" -format "$format" info: | cut -c1-6)
-  expected=$(wine "$inspector" expected-pixels "${PIXEL_POINTS[@]}" | tr -d '\r')
+  expected=$(wine "$ROAD_INSPECTOR" expected-pixels "${PIXEL_POINTS[@]}" | tr -d '\r')
   if [ "$seen" != "$expected" ]; then
     fail "$1: screenshot pixels differ from the picture"
     paste <(printf '%s %s\n' "${PIXEL_POINTS[@]}") <(echo "$seen") <(echo "$expected")
   fi
 }
 
-prepare_prefix
+road_prepare_prefix
 
 echo "== elevated, one stick"
 if start_installer $'elevated yes\nsystem-disk 0\nstick 1 Tundra Flash SN0001 16000000000' \
@@ -154,11 +116,11 @@ if start_installer $'elevated yes\nsystem-disk 0\nstick 1 Tundra Flash SN0001 16
     "control 102 1 Refresh" \
     "control 202 1 Writing erases the selected USB stick. Back it up first." \
     "control 104 0 Download and write USB"
-  [ "$(inspect | grep -c '^control ')" -eq 18 ] || fail "elevated: not 18 controls"
+  [ "$(road_inspect | grep -c '^control ')" -eq 18 ] || fail "elevated: not 18 controls"
   screenshot elevated-start
   compare_pixels elevated-start
-  xdotool mousemove --window "$wid" 358 188 click 1
-  wait_until 10 shows_line \
+  road_click version
+  road_wait_until 10 road_shows_line \
     "control 201 1 Tundra selected. The latest public release downloads automatically." ||
     fail "elevated: the Tundra button did not set the status line"
   screenshot elevated-tundra-selected
@@ -178,10 +140,6 @@ if start_installer $'elevated no\nsystem-disk 0\nstick 1 Tundra Flash SN0001 160
   close_installer not-elevated
 fi
 
-echo "screenshots: $out"
-ls "$out"/*.png 2>/dev/null
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "all window checks passed"
+echo "screenshots: $ROAD_OUT"
+ls "$ROAD_OUT"/*.png 2>/dev/null
+gui_test_end "all window checks passed"

@@ -14,25 +14,17 @@
 # running (its CTest fixture); exits 77 (skipped) without a display.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=gui_test.sh
+source "$here/gui_test.sh"
+gui_test_begin 4 "write_road_test.sh INSTALLER_EXE INSPECTOR_EXE OUTPUT_FOLDER DOWNLOAD_HOST_FOLDER" "$@"
 ROAD_INSTALLER=$1
 ROAD_INSPECTOR=$2
 ROAD_OUT=$3
 host=$4
-
-if [ -z "${DISPLAY:-}" ]; then
-  echo "skipped: no X display (scripts/test starts Xvfb)"
-  exit 77
-fi
-export WINEDEBUG=-all
 # shellcheck source=road.sh
 source "$here/road.sh"
 mkdir -p "$ROAD_OUT"
 rm -f "$ROAD_OUT"/*.png "$ROAD_OUT"/*.ui.log "$ROAD_OUT"/stick-*.img
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
 expect_eq() { [ "$1" = "$2" ] || fail "$3: expected '$2', saw '$1'"; }
 
 road_require_download_host "$host" || exit 1
@@ -167,8 +159,4 @@ if road_start accepted $'elevated no\nsystem-disk 0' TUNDRA_SIM_RUNAS=accepted; 
 fi
 
 echo "screenshots: $ROAD_OUT"
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "all road checks passed"
+gui_test_end "all road checks passed"
