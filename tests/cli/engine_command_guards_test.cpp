@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "cli/run_guards.h"
 #include "cli/tool_commands.h"
 #include "fixtures/disk_image.h"
 #include "fixtures/run_points.h"
@@ -157,6 +161,36 @@ TEST_F(EngineCommandGuards, CtrlCDuringAWriteStopsTheRunCleanly) {
 
     Captured again;
     EXPECT_EQ(run_tool(write, again), cli::EXIT_DONE) << again.err_text;
+}
+
+// Windows ends the process as soon as the handler of a closing console
+// returns: it returns only once the run is over (and so has released the
+// stick), while Ctrl+C returns at once and leaves the process running. On
+// the build's own calls: the handler runs on a thread of its own, as on
+// Windows.
+TEST(ConsoleClose, TheCloseWaitsForTheRunToEnd) {
+    handler_changes.clear();
+    sys::calls.SetConsoleCtrlHandler = recording_ctrl_handler;
+    std::atomic<bool> returned{false};
+    {
+        cli::RunGuards guards;
+        ASSERT_NE(console_handler, nullptr);
+        const PHANDLER_ROUTINE handler = console_handler;
+        EXPECT_TRUE(handler(CTRL_C_EVENT));
+        EXPECT_TRUE(run::run_inputs.stop_requested);
+        std::thread closing([&] {
+            EXPECT_TRUE(handler(CTRL_CLOSE_EVENT));
+            returned = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(returned) << "the close returned while the run was still on";
+        guards.run_over();
+        closing.join();
+        EXPECT_TRUE(returned);
+    }
+    sys::restore_default_calls();
+    run::run_inputs.stop_requested = false;
+    EXPECT_EQ(handler_changes, (std::vector<BOOL>{TRUE, FALSE}));
 }
 
 }  // namespace
