@@ -1,3 +1,4 @@
+#include "cli/run_guards.h"
 #include "cli/tool_commands.h"
 #include "engine/read_only_runs.h"
 #include "engine/run_names.h"
@@ -44,10 +45,12 @@ bool prepare_engine_inputs(ToolOutput& output) {
 }  // namespace
 
 int run_engine_command(const ToolRequest& request, ToolOutput& output) {
+    RunGuards guards;
     if (!prepare_engine_inputs(output))
         return EXIT_FAILED;
     engine::set_report_observer(show_report_line, &output);
     const engine::Result result = run_command(request);
+    guards.run_over();
     engine::set_report_observer(nullptr, nullptr);
     (void)sys::CloseHandle(run::run_inputs.disk_io_event);
     run::run_inputs.disk_io_event = nullptr;

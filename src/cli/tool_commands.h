@@ -14,6 +14,14 @@ constexpr int EXIT_USAGE = 2;
 // The whole tool: checks the command line, then runs its command.
 int run_tool(int argc, const WCHAR* const* argv, ToolOutput& output);
 
+#ifdef _WIN32
+// tundra-stick.exe from its first act: keeps every DLL it loads to
+// System32, saying in one line why it cannot start when Windows refuses,
+// then runs the tool. It needs none of the DLLs the installer loads for
+// itself (WinHTTP, dwmapi), and so does not load them.
+int start_tool(int argc, const WCHAR* const* argv, ToolOutput& output);
+#endif
+
 // The sticks that may be written, one line each; needs an administrator.
 int run_list(ToolOutput& output);
 

@@ -1,4 +1,5 @@
 #include "cli/tool_commands.h"
+#include "text/number_format.h"
 
 namespace cli {
 namespace {
@@ -37,5 +38,23 @@ int run_tool(int argc, const WCHAR* const* argv, ToolOutput& output) {
     }
     return EXIT_USAGE;
 }
+
+#ifdef _WIN32
+int start_tool(int argc, const WCHAR* const* argv, ToolOutput& output) {
+    if (!sys::restrict_dll_search()) {
+        const DWORD code = sys::GetLastError();
+        char buffer[192];
+        text::TextWriter line(buffer, sizeof buffer);
+        line.put(
+            "tundra-stick cannot start: Windows would not keep the DLLs it loads to System32 "
+            "(SetDefaultDllDirectories in kernel32.dll, Windows error ");
+        text::put_decimal(line, code);
+        line.put(")");
+        put_line(output, {line.data(), line.length()});
+        return EXIT_FAILED;
+    }
+    return run_tool(argc, argv, output);
+}
+#endif
 
 }  // namespace cli

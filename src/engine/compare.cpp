@@ -7,6 +7,7 @@
 #include "engine/clock.h"
 #include "engine/engine_workspace.h"
 #include "engine/run_names.h"
+#include "engine/stop_request.h"
 #include "engine/write_options.h"
 
 namespace engine {
@@ -60,6 +61,8 @@ Result hash_image_range(const TransferContext& context, uint8_t digest[32]) {
     crypto_hash_sha256_state state;
     crypto_hash_sha256_init(&state);
     for (uint64_t done = 0; done < context.length;) {
+        if (stop_if_requested() != Result::Success)
+            return Result::Failed;
         const uint64_t rest = context.length - done;
         const uint32_t piece =
             static_cast<uint32_t>(rest < SLOT_BUFFER_BYTES ? rest : SLOT_BUFFER_BYTES);
@@ -107,7 +110,10 @@ Result compare_range(const TransferContext& context, bool record, uint8_t* image
     for (uint64_t k = 0; k < chunks; ++k) {
         const uint32_t slot = static_cast<uint32_t>(k % context.queue_depth);
         const Chunk chunk = chunk_at(context, k);
-        if (finish_transfer(context, slot) != Result::Success)
+        // A stop leaves the reads in flight to the run's release, which
+        // waits for every one of them.
+        if (stop_if_requested() != Result::Success ||
+            finish_transfer(context, slot) != Result::Success)
             return Result::Failed;
         if (image_sha256 != nullptr) {
             crypto_hash_sha256_update(&image_state, workspace.image_slots[slot], chunk.length);

@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include "engine/engine_workspace.h"
+#include "engine/stop_request.h"
 
 namespace engine {
 
@@ -13,7 +14,8 @@ Result check_image_digest(const DiskRegion& image, const uint8_t expected_sha256
     for (uint64_t offset = 0; offset < size; offset += IMAGE_HASH_CHUNK) {
         const uint64_t rest = size - offset;
         const uint64_t piece = rest < IMAGE_HASH_CHUNK ? rest : IMAGE_HASH_CHUNK;
-        if (read_at(image, offset, workspace.image_hash_chunk, piece) != Result::Success) {
+        if (stop_if_requested() != Result::Success ||
+            read_at(image, offset, workspace.image_hash_chunk, piece) != Result::Success) {
             return Result::Failed;
         }
         crypto_hash_sha256_update(&state, workspace.image_hash_chunk, piece);

@@ -1,8 +1,9 @@
 // What the stick tool does with a stick besides writing it: copy its logs,
 // and back it up whole into a new file. Both open the target read-only, as a
-// dry run does, and lock nothing. The same rules as write_stick apply: one
-// run at a time, engine_inputs filled first, the failure reason after
-// Failed, and nothing held after the call.
+// dry run does, and hold the stick's volumes locked, but mounted, while they
+// read. The same rules as write_stick apply: one run at a time,
+// engine_inputs filled first, the failure reason after Failed, a stop
+// request honoured between pieces, and nothing held after the call.
 #pragma once
 
 #include "engine/run_names.h"

@@ -1,6 +1,7 @@
 #include "engine/transfer.h"
 
 #include "engine/engine_workspace.h"
+#include "engine/stop_request.h"
 
 namespace engine {
 namespace {
@@ -58,6 +59,8 @@ Result start_transfer(const TransferContext& context, uint32_t slot_index, Direc
     slot.overlapped.Offset = static_cast<DWORD>(offset);
     slot.overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
     slot.overlapped.hEvent = slot.event;
+    if (direction == Direction::Write)
+        note_stick_written();
     const BOOL started =
         direction == Direction::Write
             ? sys::WriteFile(context.stick, buffer, count, nullptr, &slot.overlapped)

@@ -16,6 +16,11 @@ struct TransferContext {
     uint64_t length = 0;
     uint32_t chunk_bytes = 1048576;
     uint32_t queue_depth = 4;
+    // Where the image keeps its partition tables: the places that begin
+    // before table_head_end or reach past table_tail_start are written last.
+    // By default no place holds a table.
+    uint64_t table_head_end = 0;
+    uint64_t table_tail_start = UINT64_MAX;
 };
 
 enum class Direction : uint8_t { Read, Write };

@@ -6,6 +6,7 @@
 #include "engine/compare.h"
 #include "engine/engine_workspace.h"
 #include "engine/run_names.h"
+#include "engine/stop_request.h"
 
 namespace engine {
 namespace {
@@ -50,27 +51,65 @@ Result read_back_whole_range(const TransferContext& context, const uint8_t* fixe
     return Result::Success;
 }
 
-}  // namespace
+// Whether the place holds part of a partition table of the image.
+bool holds_table(const TransferContext& context, const ChangedPlace& place) {
+    const uint64_t tail = context.table_tail_start;
+    return place.offset < context.table_head_end || place.offset >= tail ||
+           place.length > tail - place.offset;
+}
 
-Result write_changed_places(const TransferContext& context) {
+// Writes the places that hold a table (or those that do not), in list
+// order. `issued` counts the writes of the whole run, so that each slot is
+// reused in turn and its buffer refilled only once its previous write is
+// done.
+Result write_places_of_kind(const TransferContext& context, bool tables, uint64_t& issued) {
     for (uint64_t i = 0; i < workspace.changed_place_count; ++i) {
-        const uint32_t slot = static_cast<uint32_t>(i % context.queue_depth);
         const ChangedPlace& place = workspace.changed_places[i];
-        // The slot's buffer is refilled only once its previous write is done.
-        if (finish_transfer(context, slot) != Result::Success ||
+        if (holds_table(context, place) != tables)
+            continue;
+        const uint32_t slot = static_cast<uint32_t>(issued % context.queue_depth);
+        // A stop leaves the writes in flight to the run's release, which
+        // waits for every one of them.
+        if (stop_if_requested() != Result::Success ||
+            finish_transfer(context, slot) != Result::Success ||
             read_exact_at(context.image, false, place.offset, workspace.image_slots[slot],
                           place.length) != Result::Success ||
             start_transfer(context, slot, Direction::Write, place.offset,
                            workspace.image_slots[slot], place.length) != Result::Success) {
             return Result::Failed;
         }
+        ++issued;
     }
+    return Result::Success;
+}
+
+// Waits for every write in flight, then has the stick store them.
+Result end_writes(const TransferContext& context) {
     if (drain_transfers(context) != Result::Success)
         return Result::Failed;
     if (!sys::FlushFileBuffers(context.stick)) {
         return fail("the stick did not take the writes (Windows error ", sys::GetLastError(), ")");
     }
     return Result::Success;
+}
+
+}  // namespace
+
+Result write_changed_places(const TransferContext& context) {
+    // Windows mounts the volumes of a partition table it notices and may
+    // write into them at once; the new tables therefore reach the stick only
+    // once every other place is written and flushed, so that nothing Windows
+    // does for them can meet a write still to come.
+    uint64_t issued = 0;
+    if (write_places_of_kind(context, false, issued) != Result::Success)
+        return Result::Failed;
+    if (issued == workspace.changed_place_count)
+        return end_writes(context);
+    if (issued > 0 && end_writes(context) != Result::Success)
+        return Result::Failed;
+    if (write_places_of_kind(context, true, issued) != Result::Success)
+        return Result::Failed;
+    return end_writes(context);
 }
 
 Result verify_written_places(const TransferContext& context) {
@@ -83,7 +122,8 @@ Result verify_written_places(const TransferContext& context) {
     for (uint64_t i = 0; i < places; ++i) {
         const uint32_t slot = static_cast<uint32_t>(i % context.queue_depth);
         const ChangedPlace& place = workspace.changed_places[i];
-        if (finish_transfer(context, slot) != Result::Success ||
+        if (stop_if_requested() != Result::Success ||
+            finish_transfer(context, slot) != Result::Success ||
             read_exact_at(context.image, false, place.offset, workspace.image_slots[slot],
                           place.length) != Result::Success) {
             return Result::Failed;

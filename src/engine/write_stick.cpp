@@ -6,6 +6,7 @@
 #include "engine/log_copy.h"
 #include "engine/run_names.h"
 #include "engine/saved_wifi.h"
+#include "engine/stop_request.h"
 #include "engine/target_disk.h"
 #include "engine/transfer.h"
 #include "engine/volume_lock.h"
@@ -100,10 +101,14 @@ Result copy_logs_first(const TargetDisk& target, WideText folder) {
 // compared or written.
 Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
     const TargetDisk& target = held.target;
+    if (stop_if_requested() != Result::Success)
+        return Result::Failed;
     if (target.is_disk && !options.dry_run &&
         lock_and_dismount(target.disk_number) != Result::Success) {
         return Result::Failed;
     }
+    if (stop_if_requested() != Result::Success)
+        return Result::Failed;
     if (!options.logs_dir.is_none() &&
         copy_logs_first(target, options.logs_dir) != Result::Success) {
         return Result::Failed;
@@ -133,6 +138,40 @@ Result carry_wifi_over(const TargetDisk& target, bool& kept) {
     return Result::Success;
 }
 
+// The byte at `lba` of a table counted in 512-byte sectors, or UINT64_MAX
+// past any disk.
+uint64_t lba_offset(uint64_t lba) {
+    return lba > UINT64_MAX / formats::GPT_SECTOR_BYTES ? UINT64_MAX
+                                                        : lba * formats::GPT_SECTOR_BYTES;
+}
+
+// Where the image keeps its partition tables: the protective MBR and the
+// primary GPT before its first partition, the backup GPT after its last.
+// The usual 34 sectors at the start and 33 at the end always count, so that
+// an image whose table could not be read still has them written last.
+void mark_table_spans(const formats::GptTable& table, uint64_t image_size,
+                      TransferContext& context) {
+    constexpr uint64_t PRIMARY_BYTES = 34 * formats::GPT_SECTOR_BYTES;
+    constexpr uint64_t BACKUP_BYTES = 33 * formats::GPT_SECTOR_BYTES;
+    uint64_t head_end = PRIMARY_BYTES;
+    uint64_t tail_start = image_size > BACKUP_BYTES ? image_size - BACKUP_BYTES : 0;
+    if (table.count > 0) {
+        uint64_t first = UINT64_MAX;
+        uint64_t last = 0;
+        for (uint32_t i = 0; i < table.count; ++i) {
+            const formats::GptEntry& entry = table.entries[i];
+            first = entry.first_lba < first ? entry.first_lba : first;
+            last = entry.last_lba > last ? entry.last_lba : last;
+        }
+        const uint64_t partitions_start = lba_offset(first);
+        const uint64_t partitions_end = lba_offset(last == UINT64_MAX ? last : last + 1);
+        head_end = partitions_start > head_end ? partitions_start : head_end;
+        tail_start = partitions_end < tail_start ? partitions_end : tail_start;
+    }
+    context.table_head_end = head_end;
+    context.table_tail_start = tail_start;
+}
+
 // Step 16: asks Windows to read the new partition table; nothing depends on
 // its result. The disk's handle is overlapped, and Windows leaves a request
 // without an OVERLAPPED on such a handle undefined: it goes with one on the
@@ -158,6 +197,7 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     workspace.changed_place_count = 0;
     held.transfer = {held.target.handle, held.image,          plan.start,
                      plan.length,        options.chunk_bytes, options.queue_depth};
+    mark_table_spans(image_table, image_size, held.transfer);
     held.transfers_may_be_in_flight = true;
     const uint8_t* const known = known_range_digest(options, plan.start, plan.length, image_size);
     uint8_t range_sha256[32];
@@ -241,6 +281,7 @@ void release_run(RunHoldings& held) {
 }  // namespace
 
 Result write_stick(const WriteOptions& options) {
+    begin_stoppable_run();
     RunHoldings held;
     const Result result = run_steps(options, held);
     release_run(held);

@@ -6,6 +6,7 @@
 // machine over this table.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -308,6 +309,15 @@ DWORD WINAPI host_GetTempPathW(DWORD capacity, LPWSTR buffer) {
     return static_cast<DWORD>(needed);
 }
 
+// The host has no volumes: no path lies on one.
+BOOL WINAPI host_GetVolumeNameForVolumeMountPointW(LPCWSTR, LPWSTR, DWORD) {
+    return fail_with(ERROR_NOT_SUPPORTED);
+}
+
+BOOL WINAPI host_GetVolumePathNameW(LPCWSTR, LPWSTR, DWORD) {
+    return fail_with(ERROR_NOT_SUPPORTED);
+}
+
 UINT WINAPI host_GetWindowsDirectoryW(LPWSTR, UINT) {
     last_error = ERROR_PATH_NOT_FOUND;
     return 0;
@@ -418,6 +428,15 @@ BOOL WINAPI host_SetThreadErrorMode(DWORD mode, LPDWORD previous) {
     return TRUE;
 }
 
+// Nothing here puts the machine to sleep: the state is only remembered.
+EXECUTION_STATE WINAPI host_SetThreadExecutionState(EXECUTION_STATE flags) {
+    static thread_local EXECUTION_STATE state = ES_CONTINUOUS;
+    const EXECUTION_STATE previous = state;
+    if ((flags & ES_CONTINUOUS) != 0)
+        state = flags;
+    return previous;
+}
+
 void WINAPI host_Sleep(DWORD ms) {
     timespec pause{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
@@ -440,6 +459,29 @@ DWORD WINAPI host_WaitForSingleObject(HANDLE h, DWORD timeout_ms) {
     if (!event->manual_reset)
         event->signalled = false;
     return WAIT_OBJECT_0;
+}
+
+// A console's Ctrl+C is SIGINT here. Only one routine is kept, which is
+// all the stick tool installs; it runs in the signal's context, where the
+// tool's routine only sets an atomic flag.
+PHANDLER_ROUTINE console_routine = nullptr;
+
+void on_interrupt(int) {
+    const PHANDLER_ROUTINE routine = console_routine;
+    if (routine != nullptr)
+        (void)routine(CTRL_C_EVENT);
+}
+
+BOOL WINAPI host_SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+    if (routine == nullptr)
+        return fail_with(ERROR_INVALID_PARAMETER);
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = add ? on_interrupt : SIG_DFL;
+    console_routine = add ? routine : nullptr;
+    if (sigaction(SIGINT, &action, nullptr) != 0)
+        return fail_with(error_from_errno(errno));
+    return TRUE;
 }
 
 BOOL WINAPI host_GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD) {

@@ -74,10 +74,14 @@ const CallTable& default_calls() {
     return binding_table();
 }
 
-bool load_system_libraries() {
+bool restrict_dll_search() {
     // From here on, every DLL that Windows loads for this process comes from
     // System32 alone, including those that system DLLs load themselves.
-    if (!sys::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+    return sys::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
+}
+
+bool load_system_libraries() {
+    if (!restrict_dll_search())
         return false;
     ::AcquireSRWLockExclusive(&load_lock);
     CallTable& table = binding_table();

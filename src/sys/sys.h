@@ -33,6 +33,11 @@ void restore_default_calls();
 // where it is called. Test executables need not call it: a loaded call
 // loads them on first use.
 bool load_system_libraries();
+
+// The first act of a program that calls none of the loaded calls (the
+// stick tool): only the restriction of the DLL search to System32, with
+// GetLastError telling why when it fails.
+bool restrict_dll_search();
 #endif
 
 #define SYS_CALL(ret, name, fail_value, params, args) \

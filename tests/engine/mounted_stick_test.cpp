@@ -139,13 +139,14 @@ struct DrainCase {
 };
 
 TEST_F(MountedStick, EveryTransferEndsBeforeTheLocksAreLetGo) {
-    // Writing all eight 1 MiB chunks four at a time: the write at 0 fails
-    // while those at 1, 2 and 3 MiB are in flight.
+    // Writing all eight 1 MiB chunks four at a time, the one holding the
+    // partition table (at 0) last: the write at 1 MiB fails while those at
+    // 2, 3 and 4 MiB are in flight.
     const DrainCase cases[] = {
-        {"one fails", {0}, "the stick failed a transfer at 0 (Windows error 31)"},
+        {"one fails", {MIB}, "the stick failed a transfer at 1048576 (Windows error 31)"},
         {"more fail while draining",
-         {0, MIB, 2 * MIB},
-         "the stick failed a transfer at 1048576 (Windows error 31)"},
+         {MIB, 2 * MIB, 3 * MIB},
+         "the stick failed a transfer at 2097152 (Windows error 31)"},
     };
     for (const DrainCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -168,7 +169,7 @@ TEST_F(MountedStick, EveryTransferEndsBeforeTheLocksAreLetGo) {
             EXPECT_NE(h->kind, sim::Happening::Kind::TransferEnded)
                 << "a transfer at " << h->offset << " ended after the lock was let go";
         }
-        for (uint64_t offset : {0 * MIB, 1 * MIB, 2 * MIB, 3 * MIB}) {
+        for (uint64_t offset : {1 * MIB, 2 * MIB, 3 * MIB, 4 * MIB}) {
             EXPECT_TRUE(std::any_of(timeline.begin(), first_release,
                                     [&](const sim::Happening& h) {
                                         return h.kind == sim::Happening::Kind::TransferEnded &&

@@ -73,6 +73,9 @@ void install() {
     layer.FindFirstVolumeW = sim_FindFirstVolumeW;
     layer.FindNextVolumeW = sim_FindNextVolumeW;
     layer.FindVolumeClose = sim_FindVolumeClose;
+    layer.GetVolumePathNameW = sim_GetVolumePathNameW;
+    layer.GetVolumeNameForVolumeMountPointW = sim_GetVolumeNameForVolumeMountPointW;
+    layer.SetThreadExecutionState = sim_SetThreadExecutionState;
     layer.Sleep = sim_Sleep;
     layer.QueryPerformanceCounter = sim_QueryPerformanceCounter;
     layer.QueryPerformanceFrequency = sim_QueryPerformanceFrequency;

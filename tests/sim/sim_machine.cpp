@@ -199,6 +199,10 @@ std::vector<Happening> Machine::timeline() const {
     return happenings;
 }
 
+std::vector<EXECUTION_STATE> Machine::execution_states() const {
+    return {records.execution_states, records.execution_states + records.execution_state_count};
+}
+
 unsigned Machine::device_opens_with_error_boxes() const {
     return records.device_opens_with_error_boxes;
 }

@@ -102,6 +102,9 @@ struct Volume {
     // Non-zero: opening it with access rights fails with this error (another
     // program holds it without sharing writes); query-only opens succeed.
     DWORD open_error = 0;
+    // Where it is mounted, for example u"E:\\": paths under it lie on the
+    // volume (GetVolumePathNameW, GetVolumeNameForVolumeMountPointW).
+    std::u16string mount_point;
 };
 
 // A USB stick as most tests want one.
@@ -155,9 +158,11 @@ struct WriteRecord {
 
 // One entry of the machine's timeline.
 struct Happening {
-    enum class Kind : uint8_t { TransferEnded, LockReleased };
+    enum class Kind : uint8_t { TransferEnded, LockReleased, Flushed };
     Kind kind;
-    uint32_t drive_number;  // TransferEnded: the drive and the transfer's offset
+    // TransferEnded: the drive and the transfer's offset; Flushed: the drive
+    // whose handle FlushFileBuffers was given.
+    uint32_t drive_number;
     uint64_t offset;
     std::u16string volume;  // LockReleased: the volume whose lock was let go
 };
@@ -210,8 +215,12 @@ class Machine {
     std::vector<TransferRecord> transfers() const;  // in the order they were issued
     uint64_t now_ns() const;                        // the virtual clock
     std::vector<std::u16string> volumes_dismounted() const;
-    // Transfers ending and locks let go, in the order they happened.
+    // Transfers ending, drives flushed and locks let go, in the order they
+    // happened.
     std::vector<Happening> timeline() const;
+    // The flags of every SetThreadExecutionState call, in order; the call
+    // itself changes nothing on the machine the tests run on.
+    std::vector<EXECUTION_STATE> execution_states() const;
     // Drives and volumes opened while the thread let Windows show its
     // critical-error boxes (SetThreadErrorMode without SEM_FAILCRITICALERRORS).
     unsigned device_opens_with_error_boxes() const;

@@ -57,6 +57,7 @@ constexpr size_t PENDING_CAPACITY = 64;
 constexpr size_t TIMELINE_CAPACITY = 65536;
 constexpr size_t OPENED_CAPACITY = 4096;
 constexpr size_t TRANSFER_CAPACITY = 65536;
+constexpr size_t EXECUTION_STATE_CAPACITY = 64;
 constexpr ULONG_PTR STATUS_PENDING_MARK = 0x103;  // Internal of an OVERLAPPED in flight
 constexpr uintptr_t SIM_HANDLE_BASE = 0x5A000000;
 
@@ -111,6 +112,9 @@ struct Records {
     unsigned device_opens_with_error_boxes;
     TransferRecord transfers[TRANSFER_CAPACITY];
     size_t transfer_count;
+    EXECUTION_STATE execution_states[EXECUTION_STATE_CAPACITY];
+    size_t execution_state_count;
+    EXECUTION_STATE execution_state;  // the thread's state as the last call left it
     uint64_t step;
     uint64_t clock_ns;
     CompletionOrder order;
@@ -172,6 +176,9 @@ DWORD WINAPI sim_WaitForSingleObject(HANDLE h, DWORD timeout_ms);
 BOOL WINAPI sim_GetFileSizeEx(HANDLE h, PLARGE_INTEGER size);
 BOOL WINAPI sim_FlushFileBuffers(HANDLE h);
 HANDLE WINAPI sim_FindFirstVolumeW(LPWSTR name, DWORD capacity);
+BOOL WINAPI sim_GetVolumePathNameW(LPCWSTR path, LPWSTR mount_point, DWORD capacity);
+BOOL WINAPI sim_GetVolumeNameForVolumeMountPointW(LPCWSTR mount_point, LPWSTR name, DWORD capacity);
+EXECUTION_STATE WINAPI sim_SetThreadExecutionState(EXECUTION_STATE flags);
 BOOL WINAPI sim_FindNextVolumeW(HANDLE search, LPWSTR name, DWORD capacity);
 BOOL WINAPI sim_FindVolumeClose(HANDLE search);
 void WINAPI sim_Sleep(DWORD ms);

@@ -128,5 +128,50 @@ BOOL WINAPI sim_FindVolumeClose(HANDLE search) {
     return TRUE;
 }
 
+// The volume mounted where `path` begins (ASCII letters in either case), or
+// none.
+const Volume* volume_holding(const WCHAR* path) {
+    for (const Volume& v : *volume_list) {
+        const std::u16string& mount = v.mount_point;
+        size_t i = 0;
+        while (i < mount.size() && path[i] != 0 &&
+               (static_cast<char16_t>(path[i]) | 0x20) == (mount[i] | 0x20)) {
+            ++i;
+        }
+        if (!mount.empty() && i == mount.size())
+            return &v;
+    }
+    return nullptr;
+}
+
+BOOL copy_name(const std::u16string& text, const char16_t* suffix, LPWSTR into, DWORD capacity) {
+    std::u16string::size_type suffix_length = 0;
+    while (suffix[suffix_length] != 0)
+        ++suffix_length;
+    if (text.size() + suffix_length + 1 > capacity)
+        return fail_with(ERROR_MORE_DATA);
+    for (size_t i = 0; i < text.size(); ++i)
+        into[i] = static_cast<WCHAR>(text[i]);
+    for (size_t i = 0; i < suffix_length; ++i)
+        into[text.size() + i] = static_cast<WCHAR>(suffix[i]);
+    into[text.size() + suffix_length] = 0;
+    return TRUE;
+}
+
+BOOL WINAPI sim_GetVolumePathNameW(LPCWSTR path, LPWSTR mount_point, DWORD capacity) {
+    const Volume* v = volume_holding(path);
+    if (v == nullptr)
+        return next.GetVolumePathNameW(path, mount_point, capacity);
+    return copy_name(v->mount_point, u"", mount_point, capacity);
+}
+
+BOOL WINAPI sim_GetVolumeNameForVolumeMountPointW(LPCWSTR mount_point, LPWSTR name,
+                                                  DWORD capacity) {
+    const Volume* v = volume_holding(mount_point);
+    if (v == nullptr)
+        return next.GetVolumeNameForVolumeMountPointW(mount_point, name, capacity);
+    return copy_name(v->path, u"\\", name, capacity);
+}
+
 }  // namespace detail
 }  // namespace sim

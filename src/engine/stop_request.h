@@ -1,0 +1,23 @@
+// A run can be asked to stop from another thread (a console's Ctrl+C, the
+// end of the user's session) through run::run_inputs.stop_requested. The
+// engine looks at it only where it can stop cleanly: between pieces, from
+// where the usual release of a failed run waits for every transfer in
+// flight, lets the locks go and closes the handles in order.
+#pragma once
+
+#include "engine/run_names.h"
+
+namespace engine {
+
+// Each run starts with the stick untouched by it.
+void begin_stoppable_run();
+
+// Called when the run starts its first write to the stick: from then on a
+// stop leaves the stick neither as it was nor the image.
+void note_stick_written();
+
+// Fails with the stop text when a stop has been asked for, and succeeds
+// otherwise.
+Result stop_if_requested();
+
+}  // namespace engine

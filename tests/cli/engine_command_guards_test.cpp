@@ -1,0 +1,196 @@
+// The stick tool around an engine run: Windows is kept from sleeping for
+// the length of write, backup and logs, and let go on every path; Ctrl+C
+// asks the run to stop, and the tool exits with the stop's reason and the
+// stick released.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/run_guards.h"
+#include "cli/tool_commands.h"
+#include "fixtures/disk_image.h"
+#include "fixtures/run_points.h"
+#include "fixtures/temp_file.h"
+#include "fixtures/temp_folder.h"
+#include "sim/sim_machine.h"
+
+namespace {
+
+using fixtures::WideString;
+
+struct Captured : cli::ToolOutput {
+    std::string out_text;
+    std::string err_text;
+    void out(text::ByteText t) override { out_text.append(t.data, t.length); }
+    void err(text::ByteText t) override { err_text.append(t.data, t.length); }
+};
+
+// Runs the tool with these arguments after "tundra-stick".
+int run_tool(const std::vector<std::string>& arguments, Captured& output) {
+    std::vector<WideString> texts{fixtures::widen("tundra-stick")};
+    for (const std::string& a : arguments)
+        texts.push_back(fixtures::widen(a));
+    std::vector<const WCHAR*> argv;
+    for (const WideString& t : texts)
+        argv.push_back(t.c_str());
+    return cli::run_tool(static_cast<int>(argv.size()), argv.data(), output);
+}
+
+// The console's handler as the tool installs and removes it; nothing real is
+// installed.
+std::vector<BOOL> handler_changes;
+PHANDLER_ROUTINE console_handler = nullptr;
+
+BOOL WINAPI recording_ctrl_handler(PHANDLER_ROUTINE routine, BOOL add) {
+    handler_changes.push_back(add);
+    console_handler = add ? routine : nullptr;
+    return TRUE;
+}
+
+class EngineCommandGuards : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        machine.add_system_disk(0);
+        handler_changes.clear();
+        console_handler = nullptr;
+        sys::calls.SetConsoleCtrlHandler = recording_ctrl_handler;
+    }
+
+    sim::Machine machine;
+};
+
+constexpr EXECUTION_STATE HELD = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+constexpr EXECUTION_STATE LET_GO = ES_CONTINUOUS;
+
+TEST_F(EngineCommandGuards, SleepIsHeldOffForTheRunAndAllowedAgainOnEveryPath) {
+    const fixtures::Bytes image = fixtures::read_file(fixtures::real_image_path("real-fat12.img"));
+    const fixtures::Bytes logs = fixtures::read_file(fixtures::real_image_path("logs.img"));
+    fixtures::TempFile image_file("guard-image.img", image);
+    fixtures::TempFile target("guard-target.img", fixtures::Bytes(image.size(), 0));
+    fixtures::TempFile log_stick("guard-logs.img", logs);
+    fixtures::TempFolder folder("guards");
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        bool no_event;
+        int exit_code;
+    } cases[] = {
+        {"write done",
+         {"write", "--image", image_file.narrow(), "--target", target.narrow(), "--fresh"},
+         false,
+         cli::EXIT_DONE},
+        {"write failed",
+         {"write", "--image", folder.narrow("none.img"), "--target", target.narrow()},
+         false,
+         cli::EXIT_FAILED},
+        {"no event for the run",
+         {"write", "--image", image_file.narrow(), "--target", target.narrow(), "--fresh"},
+         true,
+         cli::EXIT_FAILED},
+        {"backup done",
+         {"backup", "--target", target.narrow(), "--out", folder.narrow("backup.img")},
+         false,
+         cli::EXIT_DONE},
+        {"backup failed",
+         {"backup", "--target", target.narrow(), "--out", folder.narrow("backup.img")},
+         false,
+         cli::EXIT_FAILED},
+        {"logs done",
+         {"logs", "--target", log_stick.narrow(), "--logs", folder.narrow("logs")},
+         false,
+         cli::EXIT_DONE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t states_before = machine.execution_states().size();
+        if (c.no_event)
+            machine.fail_call("CreateEventW", ERROR_NOT_ENOUGH_MEMORY, 2);
+        Captured output;
+        EXPECT_EQ(run_tool(c.arguments, output), c.exit_code) << output.err_text;
+        const std::vector<EXECUTION_STATE> all = machine.execution_states();
+        EXPECT_EQ(std::vector<EXECUTION_STATE>(all.begin() + states_before, all.end()),
+                  (std::vector<EXECUTION_STATE>{HELD, LET_GO}));
+        EXPECT_EQ(machine.open_handle_count(), 0u);
+    }
+    EXPECT_EQ(handler_changes.size() % 2, 0u);
+    EXPECT_EQ(console_handler, nullptr) << "the console's handler is removed after each run";
+}
+
+const std::u16string STICK_VOLUME = u"\\\\?\\Volume{0d15c0de-0000-0000-0000-000000000004}";
+constexpr uint64_t MIB = 1048576;
+
+// Ctrl+C while writes are in flight: the run stops at its next place, every
+// transfer ends before the lock is let go, and the tool says what the stick
+// was left as. The next run is not stopped by the last one's Ctrl+C.
+TEST_F(EngineCommandGuards, CtrlCDuringAWriteStopsTheRunCleanly) {
+    const fixtures::Bytes image = fixtures::read_file(fixtures::real_image_path("real-fat12.img"));
+    fixtures::TempFile image_file("ctrl-c.img", image);
+    machine.add_stick({4, "Tundra", "Flash", "RS0004", 16 * MIB}).contents.assign(16 * MIB, 0);
+    machine.add_volume(STICK_VOLUME, {{4, MIB, 15 * MIB}});
+    const std::vector<std::string> write = {
+        "write", "--image", image_file.narrow(), "--serial", "RS0004", "--fresh", "--full"};
+    Captured output;
+    int exit_code = 0;
+    {
+        fixtures::ActAt press(fixtures::RunPoint::SlotWrite, 3, [] {
+            ASSERT_NE(console_handler, nullptr);
+            EXPECT_TRUE(console_handler(CTRL_C_EVENT));
+        });
+        exit_code = run_tool(write, output);
+    }
+    EXPECT_EQ(exit_code, cli::EXIT_FAILED);
+    EXPECT_EQ(output.err_text,
+              "stopped on request: the stick was left partly written and must be written again\n");
+    EXPECT_EQ(handler_changes, (std::vector<BOOL>{TRUE, FALSE}));
+    EXPECT_EQ(machine.writes().size(), 3u);
+    EXPECT_EQ(machine.held_lock_count(), 0u);
+    EXPECT_EQ(machine.open_handle_count(), 0u);
+    const std::vector<sim::Happening> timeline = machine.timeline();
+    const auto released = std::find_if(timeline.begin(), timeline.end(), [](const auto& h) {
+        return h.kind == sim::Happening::Kind::LockReleased;
+    });
+    ASSERT_NE(released, timeline.end());
+    EXPECT_TRUE(std::none_of(released, timeline.end(), [](const auto& h) {
+        return h.kind == sim::Happening::Kind::TransferEnded;
+    })) << "a transfer ended after the lock was let go";
+
+    Captured again;
+    EXPECT_EQ(run_tool(write, again), cli::EXIT_DONE) << again.err_text;
+}
+
+// Windows ends the process as soon as the handler of a closing console
+// returns: it returns only once the run is over (and so has released the
+// stick), while Ctrl+C returns at once and leaves the process running. On
+// the build's own calls: the handler runs on a thread of its own, as on
+// Windows.
+TEST(ConsoleClose, TheCloseWaitsForTheRunToEnd) {
+    handler_changes.clear();
+    sys::calls.SetConsoleCtrlHandler = recording_ctrl_handler;
+    std::atomic<bool> returned{false};
+    {
+        cli::RunGuards guards;
+        ASSERT_NE(console_handler, nullptr);
+        const PHANDLER_ROUTINE handler = console_handler;
+        EXPECT_TRUE(handler(CTRL_C_EVENT));
+        EXPECT_TRUE(run::run_inputs.stop_requested);
+        std::thread closing([&] {
+            EXPECT_TRUE(handler(CTRL_CLOSE_EVENT));
+            returned = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(returned) << "the close returned while the run was still on";
+        guards.run_over();
+        closing.join();
+        EXPECT_TRUE(returned);
+    }
+    sys::restore_default_calls();
+    run::run_inputs.stop_requested = false;
+    EXPECT_EQ(handler_changes, (std::vector<BOOL>{TRUE, FALSE}));
+}
+
+}  // namespace
