@@ -219,6 +219,21 @@ std::vector<uint32_t> Machine::drives_opened() const {
     return {records.opened, records.opened + records.opened_count};
 }
 
+void Machine::add_network_folder(const std::u16string& folder) {
+    network_folders_.push_back(folder);
+}
+
+std::vector<NameUse> Machine::name_uses() const {
+    std::vector<NameUse> uses;
+    for (size_t i = 0; i < records.name_count; ++i) {
+        const NameRecord& r = records.names[i];
+        uses.push_back({CALL_NAMES[r.call],
+                        std::u16string(reinterpret_cast<const char16_t*>(r.path)), r.access,
+                        r.share, r.disposition, r.flags});
+    }
+    return uses;
+}
+
 std::vector<std::string> Machine::failable_calls() {
     std::vector<std::string> names;
     for (unsigned i = 0; i < CALL_COUNT; ++i) {
