@@ -12,7 +12,8 @@
 //
 // With TUNDRA_SHIM_SECRET_FILE=KEY-FILE, at the process's end the shim
 // looks through every writable mapping of the process for the key file's
-// secret, as its text and as its 32 bytes, and writes "secret left in
+// secret, as its text and as its 32 bytes (or a long piece of either), and
+// writes "secret left in
 // memory" to the log when it finds either: the tool must wipe it after use.
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -142,13 +143,37 @@ static int holds(const unsigned char* at, size_t room, const unsigned char* mask
     return 1;
 }
 
+// Any long enough piece of it counts: an allocator that takes a freed
+// buffer back writes its own links over the buffer's first bytes, and what
+// follows them is still the secret. 24 hexadecimal digits, or 16 bytes,
+// occur in no other memory by chance.
+#define TEXT_PIECE 24
+#define SEED_PIECE 16
+static unsigned char piece_starts[256];
+
+static void note_piece_starts(void) {
+    for (int w = 0; w + TEXT_PIECE <= 64; ++w)
+        piece_starts[masked_text[w] ^ MASK] = 1;
+    for (int w = 0; w + SEED_PIECE <= 32; ++w)
+        piece_starts[masked_seed[w] ^ MASK] = 1;
+}
+
+static int holds_a_piece(const unsigned char* at, size_t room) {
+    for (int w = 0; w + TEXT_PIECE <= 64; ++w) {
+        if (holds(at, room, masked_text + w, TEXT_PIECE))
+            return 1;
+    }
+    for (int w = 0; w + SEED_PIECE <= 32; ++w) {
+        if (holds(at, room, masked_seed + w, SEED_PIECE))
+            return 1;
+    }
+    return 0;
+}
+
 static int region_holds_secret(const unsigned char* start, const unsigned char* end) {
     for (const unsigned char* at = start; at < end; ++at) {
-        const size_t room = (size_t)(end - at);
-        if (holds(at, room, masked_text, sizeof masked_text) ||
-            holds(at, room, masked_seed, sizeof masked_seed)) {
+        if (piece_starts[*at] && holds_a_piece(at, (size_t)(end - at)))
             return 1;
-        }
     }
     return 0;
 }
@@ -193,5 +218,6 @@ __attribute__((destructor)) static void look_for_the_secret(void) {
         note("cannot read", key_file);
         return;
     }
+    note_piece_starts();
     note(memory_holds_secret() ? "secret left in memory" : "secret wiped", key_file);
 }
