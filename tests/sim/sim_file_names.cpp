@@ -17,8 +17,10 @@ WCHAR upper(WCHAR c) {
 
 void note_name(unsigned call, LPCWSTR path, DWORD access, DWORD share, DWORD disposition,
                DWORD flags) {
-    if (records.name_count == NAME_CAPACITY)
+    if (records.name_count == NAME_CAPACITY) {
+        records.names_dropped = true;
         return;
+    }
     NameRecord& r = records.names[records.name_count++];
     r.call = call;
     size_t n = 0;

@@ -2,6 +2,7 @@
 // what it recorded, for the test to inspect.
 #include "sim/sim_machine.h"
 
+#include <cstdio>
 #include <cstring>
 #include <list>
 
@@ -224,6 +225,13 @@ void Machine::add_network_folder(const std::u16string& folder) {
 }
 
 std::vector<NameUse> Machine::name_uses() const {
+    // A test that asserts that a name was never used must not pass because
+    // the record ran out of room.
+    if (records.names_dropped) {
+        fprintf(stderr, "sim: more than %zu calls named files; name_uses() cannot tell\n",
+                NAME_CAPACITY);
+        abort();
+    }
     std::vector<NameUse> uses;
     for (size_t i = 0; i < records.name_count; ++i) {
         const NameRecord& r = records.names[i];

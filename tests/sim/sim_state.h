@@ -124,6 +124,7 @@ struct Records {
     size_t transfer_count;
     NameRecord names[NAME_CAPACITY];
     size_t name_count;
+    bool names_dropped;  // more than NAME_CAPACITY: name_uses() refuses to answer
     uint64_t step;
     uint64_t clock_ns;
     CompletionOrder order;
