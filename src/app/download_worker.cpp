@@ -79,9 +79,9 @@ bool read_manifest_body(HINTERNET request, uint64_t& length, ULONGLONG deadline)
     }
 }
 
-// The manifest's slices point into the static manifest buffer.
-// One deadline for the whole manifest, so that a host that drips its body
-// a byte at a time cannot hold the run (and the window, which refuses to
+// The manifest's slices point into the static manifest buffer. One
+// deadline covers the whole manifest, so that a host that drips its body a
+// byte at a time cannot hold the run (and the window, which refuses to
 // close while it runs) for long: each read is bounded by the receive
 // timeout, and no read starts after the deadline.
 std::optional<ReleaseManifest> fetch_release_manifest() {
@@ -159,7 +159,8 @@ bool on_local_volume(HANDLE file) {
 // junction during the download), so the file is never reached by its name
 // again: Windows deletes it when its last handle closes, even when the
 // process is killed, and the engine reads it through this handle. It
-// shares reading only: nobody can change the image once it is written.
+// shares reading only: nobody but this handle can write the image, which so
+// stays as its digest was checked.
 HANDLE create_temp_image(WidePath& path) {
     append_temp_name(path);
     HANDLE file =
