@@ -58,10 +58,13 @@ void post_progress(uint64_t value) {
     (void)sys::PostMessageW(app_state.hwnd_main, app::APP_MSG_PROGRESS, value, 0);
 }
 
-// The body must stay below the buffer: a body that fills it is refused.
-bool read_manifest_body(HINTERNET request, uint64_t& length) {
+// The body must stay below the buffer: a body that fills it is refused, and
+// so is one still coming at the deadline.
+bool read_manifest_body(HINTERNET request, uint64_t& length, ULONGLONG deadline) {
     length = 0;
     for (;;) {
+        if (sys::GetTickCount64() > deadline)
+            return false;
         const DWORD room = static_cast<DWORD>(RELEASE_MANIFEST_BUFFER_BYTES - length);
         DWORD got = 0;
         if (!sys::WinHttpReadData(request, buffers.manifest + length, room, &got))
@@ -76,15 +79,20 @@ bool read_manifest_body(HINTERNET request, uint64_t& length) {
     }
 }
 
-// The manifest's slices point into the static manifest buffer.
+// The manifest's slices point into the static manifest buffer. One
+// deadline covers the whole manifest, so that a host that drips its body a
+// byte at a time cannot hold the run (and the window, which refuses to
+// close while it runs) for long: each read is bounded by the receive
+// timeout, and no read starts after the deadline.
 std::optional<ReleaseManifest> fetch_release_manifest() {
+    const ULONGLONG deadline = sys::GetTickCount64() + MANIFEST_DEADLINE_MS;
     HttpStream stream = http_open_get({DOWNLOAD_HOST, DOWNLOAD_HOST_LENGTH},
                                       {RELEASE_MANIFEST_PATH, sizeof RELEASE_MANIFEST_PATH - 1},
                                       MANIFEST_RECEIVE_TIMEOUT_MS);
     if (!stream.ok)
         return std::nullopt;
     uint64_t length = 0;
-    const bool complete = read_manifest_body(stream.request, length);
+    const bool complete = read_manifest_body(stream.request, length, deadline);
     close_http_stream(stream);
     if (!complete)
         return std::nullopt;
@@ -94,20 +102,83 @@ std::optional<ReleaseManifest> fetch_release_manifest() {
     return parse_release_manifest(*text);
 }
 
-// "tundra-installer-{pid}-{tick}.img" in the temporary folder, both numbers
-// in lower-case hexadecimal.
-bool make_temp_path(WidePath& path) {
+// The user's temporary folder, ending in a backslash.
+bool user_temp_folder(WidePath& path) {
     const DWORD folder = sys::GetTempPathW(WIDE_PATH_UNITS, path.units);
     if (folder == 0 || folder >= TEMP_FOLDER_LIMIT_UNITS)
         return false;
+    path.length = folder;
+    return true;
+}
+
+// The Temp folder of the Windows folder, ending in a backslash: a folder of
+// this machine's own system volume.
+bool windows_temp_folder(WidePath& path) {
+    static const char TEMP[] = "Temp\\";
+    const UINT folder = sys::GetWindowsDirectoryW(path.units, TEMP_FOLDER_LIMIT_UNITS);
+    if (folder == 0 || folder >= TEMP_FOLDER_LIMIT_UNITS - sizeof TEMP)
+        return false;
+    path.length = folder;
+    if (path.units[path.length - 1] != '\\')
+        path.units[path.length++] = '\\';
+    for (size_t i = 0; TEMP[i] != 0; ++i)
+        path.units[path.length++] = static_cast<WCHAR>(TEMP[i]);
+    path.units[path.length] = 0;
+    return true;
+}
+
+// Appends "tundra-installer-{pid}-{tick}.img" to the folder in `path`,
+// both numbers in lower-case hexadecimal.
+void append_temp_name(WidePath& path) {
     text::TextWriter name(buffers.file_name, FILE_NAME_BYTES);
     text::compose(name, TEMP_FILE_PREFIX, text::LowerHex{sys::GetCurrentProcessId()}, "-",
                   text::LowerHex{sys::GetTickCount64()}, ".img");
     for (size_t i = 0; i < name.length(); ++i)
-        path.units[folder + i] = static_cast<WCHAR>(static_cast<unsigned char>(name.data()[i]));
-    path.length = folder + name.length();
+        path.units[path.length + i] =
+            static_cast<WCHAR>(static_cast<unsigned char>(name.data()[i]));
+    path.length += name.length();
     path.units[path.length] = 0;
-    return true;
+}
+
+// Whether the file lies on a volume of this machine. A share's server (and
+// its other clients) need not honour this process's share modes, which keep
+// the image as its digest was checked; a redirector answers the remote
+// protocol query, a local file system refuses it. A file whose volume
+// cannot say what it is is not vouched for either.
+bool on_local_volume(HANDLE file) {
+    FILE_REMOTE_PROTOCOL_INFO remote{};
+    if (sys::GetFileInformationByHandleEx(file, FileRemoteProtocolInfo, &remote, sizeof remote))
+        return false;
+    DWORD flags = 0;
+    return sys::GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr,
+                                              0) != FALSE;
+}
+
+// A new file in the folder that `path` holds, on a local volume. The folder
+// may be one that the unelevated user controls (and could turn into a
+// junction during the download), so the file is never reached by its name
+// again: Windows deletes it when its last handle closes, even when the
+// process is killed, and the engine reads it through this handle. It
+// shares reading only: nobody but this handle can write the image, which so
+// stays as its digest was checked.
+HANDLE create_temp_image(WidePath& path) {
+    append_temp_name(path);
+    HANDLE file =
+        sys::CreateFileW(path.units, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE || on_local_volume(file))
+        return file;
+    (void)sys::CloseHandle(file);  // which deletes it
+    return INVALID_HANDLE_VALUE;
+}
+
+// In the user's temporary folder, or, when that one does not give a local
+// file, in the Windows folder's.
+HANDLE open_temp_image(WidePath& path) {
+    HANDLE file = user_temp_folder(path) ? create_temp_image(path) : INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE && windows_temp_folder(path))
+        file = create_temp_image(path);
+    return file;
 }
 
 // Streams the body into the file, hashing each chunk on the way, and posts
@@ -146,25 +217,18 @@ bool stream_image(HINTERNET request, HANDLE file, const ReleaseManifest& release
            sys::FlushFileBuffers(file) != FALSE;
 }
 
-// The image into a new temporary file; `file_created` tells the caller
-// that there is a file to delete, whatever happened after.
-bool download_image(const ReleaseManifest& release, bool& file_created) {
+// The image into a new temporary file, whose handle `temp_file` the caller
+// holds to the end of the run and whose closing deletes it.
+bool download_image(const ReleaseManifest& release, HANDLE& temp_file) {
     const UrlParts url = parse_https_url(release.image_url);
     if (!url.ok)
         return false;
     HttpStream image = http_open_get(url.host, url.path, IMAGE_RECEIVE_TIMEOUT_MS);
     if (!image.ok)
         return false;
-    bool good = false;
-    if (make_temp_path(buffers.temp_path)) {
-        HANDLE file = sys::CreateFileW(buffers.temp_path.units, GENERIC_WRITE, 0, nullptr,
-                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            file_created = true;
-            good = stream_image(image.request, file, release);
-            (void)sys::CloseHandle(file);
-        }
-    }
+    temp_file = open_temp_image(buffers.temp_path);
+    const bool good =
+        temp_file != INVALID_HANDLE_VALUE && stream_image(image.request, temp_file, release);
     close_http_stream(image);
     return good;
 }
@@ -174,9 +238,10 @@ bool download_image(const ReleaseManifest& release, bool& file_created) {
 // Wi-Fi networks and no logs carried. The serial is read in place from the
 // stick list, which the busy window keeps unchanged.
 engine::WriteOptions desktop_options(const ReleaseManifest& release,
-                                     const discovery::StickRecord& stick) {
+                                     const discovery::StickRecord& stick, HANDLE temp_file) {
     engine::WriteOptions options;
     options.image_path = {buffers.temp_path.units, buffers.temp_path.length};
+    options.image_file = temp_file;
     options.serial = {stick.serial, static_cast<size_t>(stick.serial_len)};
     options.required_model = {};
     options.logs_dir = {};
@@ -197,7 +262,8 @@ engine::WriteOptions desktop_options(const ReleaseManifest& release,
     return options;
 }
 
-ResultText write_image(const ReleaseManifest& release, const discovery::StickRecord& stick) {
+ResultText write_image(const ReleaseManifest& release, const discovery::StickRecord& stick,
+                       HANDLE temp_file) {
     post_progress(app::PROGRESS_WRITING);
     LARGE_INTEGER frequency{};
     // Without a frequency the engine shows durations as 0; the write goes on.
@@ -207,7 +273,7 @@ ResultText write_image(const ReleaseManifest& release, const discovery::StickRec
     run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (run::run_inputs.disk_io_event == nullptr)
         return fixed_text(TEXT_NOT_PREPARED);
-    const engine::Result result = engine::write_stick(desktop_options(release, stick));
+    const engine::Result result = engine::write_stick(desktop_options(release, stick, temp_file));
     (void)sys::CloseHandle(run::run_inputs.disk_io_event);
     run::run_inputs.disk_io_event = nullptr;
     if (result == engine::Result::Success)
@@ -216,29 +282,30 @@ ResultText write_image(const ReleaseManifest& release, const discovery::StickRec
     return {reason.data, reason.length};
 }
 
-ResultText download_and_write(const discovery::StickRecord& stick, bool& file_created) {
+ResultText download_and_write(const discovery::StickRecord& stick, HANDLE& temp_file) {
     const std::optional<ReleaseManifest> release = fetch_release_manifest();
     if (!release)
         return fixed_text(TEXT_NO_RELEASE);
     if (release->image_size > stick.size_bytes)
         return fixed_text(TEXT_STICK_TOO_SMALL);
-    if (!download_image(*release, file_created))
+    if (!download_image(*release, temp_file))
         return fixed_text(TEXT_NOT_DOWNLOADED);
-    return write_image(*release, stick);
+    return write_image(*release, stick, temp_file);
 }
 
 }  // namespace
 
 DWORD WINAPI download_and_write_thread(LPVOID) {
     const discovery::StickList& list = app_state.sticks;
-    bool file_created = false;
+    HANDLE temp_file = INVALID_HANDLE_VALUE;
     // The window starts the worker only with a stick chosen.
     const ResultText result =
         list.selected_stick.has_value() && *list.selected_stick < list.stick_count
-            ? download_and_write(list.sticks[*list.selected_stick], file_created)
+            ? download_and_write(list.sticks[*list.selected_stick], temp_file)
             : fixed_text(TEXT_NOT_PREPARED);
-    if (file_created)
-        (void)sys::DeleteFileW(buffers.temp_path.units);
+    // The last handle of the temporary image: closing it deletes the file.
+    if (temp_file != INVALID_HANDLE_VALUE)
+        (void)sys::CloseHandle(temp_file);
     app_state.result_text_length = result.length;
     (void)sys::PostMessageW(app_state.hwnd_main, app::APP_MSG_WRITE_RESULT, 0,
                             reinterpret_cast<LPARAM>(result.bytes));

@@ -16,8 +16,9 @@ constexpr uint32_t BACKUP_PIECE = SLOT_BUFFER_BYTES;
 constexpr DWORD MOUNT_POINT_CAPACITY = 4097;
 
 Result create_backup_file(WideText path, HANDLE& file) {
-    file = sys::CreateFileW(path.data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+    // DELETE, so that a failed backup is removed through this handle.
+    file = sys::CreateFileW(path.data, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE)
         return Result::Success;
     const DWORD code = sys::GetLastError();
@@ -25,6 +26,17 @@ Result create_backup_file(WideText path, HANDLE& file) {
         return fail(path_text(path), " already exists: a backup never replaces a file");
     }
     return fail("cannot make ", path_text(path), " (Windows error ", code, ")");
+}
+
+// Removes the file this run created, through its handle, and closes it.
+// Never by name: the folder may be one that another user can change, and
+// the name may by now lead to some other file.
+void discard_output(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    (void)sys::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                          sizeof disposition);
+    (void)sys::CloseHandle(file);
 }
 
 Result cannot_write(WideText path) {
@@ -111,9 +123,10 @@ Result back_up_stick(const WriteOptions& options, WideText out_path) {
         result = create_backup_file(out_path, file);
     if (result == Result::Success) {
         result = copy_whole_target(target, file, out_path, digest);
-        (void)sys::CloseHandle(file);
-        if (result != Result::Success)
-            (void)sys::DeleteFileW(out_path.data);
+        if (result == Result::Success)
+            (void)sys::CloseHandle(file);
+        else
+            discard_output(file);
     }
     release_volumes();
     (void)sys::CloseHandle(target.handle);

@@ -41,7 +41,9 @@ const uint8_t* known_range_digest(const WriteOptions& options, uint64_t range_st
 
 bool image_is_fixed(const WriteOptions& options) {
     // The image is opened with FILE_SHARE_READ alone exactly when its digest
-    // is checked, and that check ran before any range is compared.
+    // is checked, and that check ran before any range is compared. An image
+    // given as a handle is kept from writers by the caller's handle instead
+    // (WriteOptions::image_file).
     return options.has_expected_sha256;
 }
 

@@ -120,6 +120,24 @@ Result open_existing_file(WideText path, bool writable, DWORD share_mode, const 
     return Result::Success;
 }
 
+Result reopen_image_file(HANDLE file, WideText path, OpenedFile& opened) {
+    HANDLE h =
+        sys::ReOpenFile(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        FILE_FLAG_SEQUENTIAL_SCAN);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = sys::GetLastError();
+        return fail("cannot open the image ", path_text(path), " (Windows error ", code, ")");
+    }
+    LARGE_INTEGER size{};
+    if (!sys::GetFileSizeEx(h, &size)) {
+        (void)sys::CloseHandle(h);
+        return fail("cannot tell the image's size");
+    }
+    opened.handle = h;
+    opened.size = static_cast<uint64_t>(size.QuadPart);
+    return Result::Success;
+}
+
 Result find_stick_by_serial(const WriteOptions& options, StickRecord& found) {
     if (options.serial.is_none()) {
         return fail("which stick? --serial S (tundra-stick list shows the serial numbers)");

@@ -29,6 +29,12 @@ struct OpenedFile {
 Result open_existing_file(WideText path, bool writable, DWORD share_mode, const char* what,
                           OpenedFile& opened);
 
+// A handle of its own on the file that `file` holds, for reading, found
+// through the handle and never by name; `path` only names it in messages.
+// It shares writing and deletion with the caller's handle, which must
+// itself refuse write sharing to keep the image fixed.
+Result reopen_image_file(HANDLE file, WideText path, OpenedFile& opened);
+
 // The one disk whose serial is the options' serial, after the identity and
 // safety checks, with the stick's identity report line.
 Result find_stick_by_serial(const WriteOptions& options, discovery::StickRecord& found);

@@ -18,6 +18,13 @@ using run::WideText;
 
 struct WriteOptions {
     WideText image_path;
+    // An open handle of the image, or null. When given, the engine reads
+    // that very file through a handle of its own (ReOpenFile) and never
+    // opens image_path, which then only names the image in messages: the
+    // caller's file may lie in a folder that someone else can change. The
+    // caller's handle must refuse write sharing for the whole run, which
+    // keeps the image as its digest was checked.
+    HANDLE image_file = nullptr;
     text::ByteText serial;          // 0..128 bytes
     text::ByteText required_model;  // none, or a text the product must contain
     WideText logs_dir;

@@ -37,9 +37,12 @@ Result open_image(const WriteOptions& options, RunHoldings& held, uint64_t& imag
     const DWORD share =
         options.has_expected_sha256 ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
     OpenedFile image;
-    if (open_existing_file(options.image_path, false, share, "image", image) != Result::Success) {
+    const Result opened =
+        options.image_file != nullptr
+            ? reopen_image_file(options.image_file, options.image_path, image)
+            : open_existing_file(options.image_path, false, share, "image", image);
+    if (opened != Result::Success)
         return Result::Failed;
-    }
     held.image = image.handle;
     image_size = image.size;
     report("image: ", path_text(options.image_path), ", ", text::Mib{image_size}, " MiB\n");

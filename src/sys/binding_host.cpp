@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -337,6 +338,64 @@ BOOL WINAPI host_ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LP
     if (moved == 0 && count > 0)
         return fail_with(ERROR_HANDLE_EOF);
     return complete_transfer(moved, done, ov);
+}
+
+// A second descriptor of the very file the handle holds, through the
+// process's own descriptor table: no name is looked up, so the file may
+// since have been renamed or unlinked.
+HANDLE WINAPI host_ReOpenFile(HANDLE original, DWORD access, DWORD, DWORD) {
+    const int fd = file_fd(original);
+    if (fd < 0) {
+        last_error = ERROR_INVALID_HANDLE;
+        return INVALID_HANDLE_VALUE;
+    }
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const bool writes = (access & GENERIC_WRITE) != 0;
+    const int copy = open(link, (writes ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (copy < 0) {
+        last_error = error_from_errno(errno);
+        return INVALID_HANDLE_VALUE;
+    }
+    HostObject file;
+    file.kind = Kind::file;
+    file.fd = copy;
+    HANDLE h = take_slot(file);
+    if (h == nullptr) {
+        close(copy);
+        last_error = ERROR_TOO_MANY_OPEN_FILES;
+    }
+    return h == nullptr ? INVALID_HANDLE_VALUE : h;
+}
+
+// Only the delete disposition. POSIX cannot unlink through a descriptor:
+// the name the descriptor was opened under is unlinked only while it still
+// names that same file (device and inode), and at once rather than at the
+// last close, which no reader through an open descriptor can tell apart.
+BOOL WINAPI host_SetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                            DWORD size) {
+    const int fd = file_fd(h);
+    if (fd < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
+    if (kind != FileDispositionInfo || size < sizeof(FILE_DISPOSITION_INFO))
+        return fail_with(ERROR_INVALID_PARAMETER);
+    if (!static_cast<FILE_DISPOSITION_INFO*>(info)->DeleteFile)
+        return TRUE;
+    char link[64];
+    char name[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = readlink(link, name, sizeof name - 1);
+    if (length <= 0)
+        return fail_with(ERROR_ACCESS_DENIED);
+    name[length] = 0;
+    struct stat held, named;
+    if (fstat(fd, &held) != 0 || lstat(name, &named) != 0 || held.st_dev != named.st_dev ||
+        held.st_ino != named.st_ino) {
+        return fail_with(ERROR_ACCESS_DENIED);
+    }
+    if (unlink(name) != 0)
+        return fail_with(error_from_errno(errno));
+    return TRUE;
 }
 
 BOOL WINAPI host_WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) {

@@ -69,13 +69,17 @@ bool write_host_file(const std::string& relative, const std::string& bytes) {
     return std::fclose(file) == 0 && written;
 }
 
-// The worker's temporary files of this process still in the temporary folder.
-int own_temp_files() {
+// The worker's temporary files of a process still in a folder (by default
+// the temporary folder, and this process).
+int own_temp_files(const wchar_t* in_folder = nullptr, DWORD process = GetCurrentProcessId()) {
     wchar_t folder[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, folder);
+    if (in_folder != nullptr)
+        wcsncpy(folder, in_folder, MAX_PATH - 1);
+    else
+        GetTempPathW(MAX_PATH, folder);
     wchar_t pattern_text[MAX_PATH + 64];
     swprintf(pattern_text, MAX_PATH + 64, L"%lstundra-installer-%lx-*.img", folder,
-             static_cast<unsigned long>(GetCurrentProcessId()));
+             static_cast<unsigned long>(process));
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern_text, &found);
     if (search == INVALID_HANDLE_VALUE)
@@ -162,6 +166,16 @@ class WorkerTest : public testing::Test {
         return std::string(text, app_state.result_text_length);
     }
 
+    // Every call that named one of the worker's temporary files.
+    std::vector<sim::NameUse> temp_file_names() const {
+        std::vector<sim::NameUse> uses;
+        for (const sim::NameUse& use : machine.name_uses()) {
+            if (use.path.find(u"tundra-installer-") != std::u16string::npos)
+                uses.push_back(use);
+        }
+        return uses;
+    }
+
     bool progress_posted(uint64_t value) const {
         for (const Event& e : events) {
             if (e.kind == Event::progress && e.value == value)
@@ -236,8 +250,10 @@ TEST_F(WorkerTest, EachFailureEndsWithItsText) {
         machine.reset_uses();
         choose_stick(16000000000ull);
         row.publish();
+        const size_t names_before = temp_file_names().size();
         EXPECT_EQ(run_worker(), row.text);
-        EXPECT_EQ(machine.uses("DeleteFileW"), row.file_made ? 1u : 0u);
+        EXPECT_EQ(temp_file_names().size() - names_before, row.file_made ? 1u : 0u);
+        EXPECT_EQ(machine.uses("DeleteFileW"), 0u);
         EXPECT_FALSE(progress_posted(app::PROGRESS_WRITING));
         machine.remove_drive(1);
     }
@@ -254,21 +270,25 @@ TEST_F(WorkerTest, AnImageLargerThanTheStickIsNotDownloaded) {
 }
 
 // The deadline is read from the seam's clock: here 45 minutes pass during
-// the first chunk, so the run stops at that chunk's end although the body
-// goes on.
-ULONGLONG clock_calls = 0;
+// the first chunk (once it is written), so the run stops at that chunk's
+// end although the body goes on.
+bool chunk_written = false;
 ULONGLONG WINAPI clock_that_jumps() {
-    ++clock_calls;
-    return clock_calls <= 2 ? 1000000 : 1000000 + app::IMAGE_DEADLINE_MS + 1;
+    return chunk_written ? 1000000 + app::IMAGE_DEADLINE_MS + 1 : 1000000;
+}
+BOOL WINAPI write_then_jump(HANDLE h, LPCVOID b, DWORD n, LPDWORD done, LPOVERLAPPED ov) {
+    chunk_written = true;
+    return below.WriteFile(h, b, n, done, ov);
 }
 
 TEST_F(WorkerTest, ADownloadPastItsDeadlineFails) {
     publish_release("slow.img", pattern(1048576, 4));
     choose_stick(16000000000ull);
-    clock_calls = 0;
+    chunk_written = false;
     sys::calls.GetTickCount64 = clock_that_jumps;
+    sys::calls.WriteFile = write_then_jump;
     EXPECT_EQ(run_worker(), NOT_DOWNLOADED);
-    EXPECT_EQ(machine.uses("DeleteFileW"), 1u);
+    EXPECT_EQ(temp_file_names().size(), 1u);
     EXPECT_FALSE(progress_posted(100));
     EXPECT_FALSE(progress_posted(app::PROGRESS_WRITING));
 }
@@ -279,7 +299,7 @@ TEST_F(WorkerTest, AnEventThatCannotBeMadeFailsBeforeTheEngine) {
     machine.fail_call("CreateEventW", ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(run_worker(), app::TEXT_NOT_PREPARED);
     EXPECT_TRUE(progress_posted(app::PROGRESS_WRITING));
-    EXPECT_EQ(machine.uses("DeleteFileW"), 1u);
+    EXPECT_EQ(temp_file_names().size(), 1u);
     EXPECT_TRUE(machine.writes().empty());
 }
 
@@ -289,7 +309,7 @@ TEST_F(WorkerTest, AnEngineFailurePostsTheEnginesOwnReason) {
     publish_release("not-bootable.img", pattern(1048576, 6));
     choose_stick(16000000000ull);
     EXPECT_EQ(run_worker(), "Choose a bootable Tundra .img file.");
-    EXPECT_EQ(machine.uses("DeleteFileW"), 1u);
+    EXPECT_EQ(temp_file_names().size(), 1u);
     EXPECT_TRUE(machine.writes().empty());
 }
 
@@ -303,7 +323,15 @@ TEST_F(WorkerTest, WritesAVerifiedStickAndReportsProgressInOrder) {
     EXPECT_EQ(run_worker(), "");
     ASSERT_EQ(stick.contents.size(), image.size());
     EXPECT_TRUE(stick.contents == image);
-    EXPECT_EQ(machine.uses("DeleteFileW"), 1u);
+    // The temporary image was named once, to make it; Windows deleted it.
+    const std::vector<sim::NameUse> names = temp_file_names();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].call, "CreateFileW");
+    EXPECT_EQ(names[0].disposition, static_cast<DWORD>(CREATE_NEW));
+    EXPECT_NE(names[0].flags & FILE_FLAG_DELETE_ON_CLOSE, 0u);
+    EXPECT_EQ(names[0].share, static_cast<DWORD>(FILE_SHARE_READ)) << "nobody else may write it";
+    EXPECT_EQ(machine.uses("ReOpenFile"), 1u) << "the engine reads the worker's file";
+    EXPECT_EQ(machine.uses("DeleteFileW"), 0u);
 
     // Percentages only when they change, from 1 up to 100; then the flush,
     // then the start of writing, then the result.
@@ -323,6 +351,155 @@ TEST_F(WorkerTest, WritesAVerifiedStickAndReportsProgressInOrder) {
     // The engine flushes the stick in between; nothing else is posted.
     for (size_t k = i + 2; k + 1 < events.size(); ++k)
         EXPECT_EQ(events[k].kind, Event::flush);
+}
+
+// A temporary folder on a network share is refused: its server need not
+// keep others from changing the image. The image goes to the Windows
+// folder's Temp instead, and is gone from both at the end.
+TEST_F(WorkerTest, ATemporaryFolderOnANetworkShareIsRefused) {
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    const std::wstring windows_temp = std::wstring(windows) + L"\\Temp\\";
+    wchar_t share[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, share);
+    machine.add_network_folder(std::u16string(share, share + wcslen(share)));
+    machine.set_windows_directory(std::u16string(windows, windows + wcslen(windows)));
+    const Bytes image = fixtures::read_file(fixtures::real_image_path("real-fat32.img"));
+    publish_release("real-fat32.img", image);
+    sim::Drive& stick = choose_stick(image.size(), image.size());
+
+    EXPECT_EQ(run_worker(), "");
+    EXPECT_TRUE(stick.contents == image);
+    const std::vector<sim::NameUse> names = temp_file_names();
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0].path.compare(0, wcslen(share), std::u16string(share, share + wcslen(share))),
+              0);
+    const std::u16string local(windows_temp.begin(), windows_temp.end());
+    EXPECT_EQ(names[1].path.compare(0, local.size(), local), 0);
+    for (const sim::NameUse& use : names)
+        EXPECT_NE(use.flags & FILE_FLAG_DELETE_ON_CLOSE, 0u);
+    EXPECT_EQ(own_temp_files(windows_temp.c_str()), 0);
+    EXPECT_EQ(machine.uses("DeleteFileW"), 0u);
+}
+
+// A host that drips the manifest a byte at a time, each byte well within
+// the receive timeout: the run gives up at the manifest's one deadline.
+DWORD drip_reads = 0;
+BOOL WINAPI read_one_byte(HINTERNET request, LPVOID buffer, DWORD, LPDWORD read) {
+    ++drip_reads;
+    return below.WinHttpReadData(request, buffer, 1, read);
+}
+ULONGLONG drip_clock = 0;
+ULONGLONG WINAPI a_second_per_look() {
+    drip_clock += 1000;
+    return drip_clock;
+}
+
+TEST_F(WorkerTest, AManifestStillComingAtItsDeadlineIsRefused) {
+    publish_release("dripped.img", pattern(8192, 7));
+    // The stick is too small for it: a manifest read whole ends the run there.
+    choose_stick(4096);
+    sys::calls.WinHttpReadData = read_one_byte;
+    EXPECT_EQ(run_worker(), TOO_SMALL) << "dripped at no cost of time, the manifest is accepted";
+    const DWORD reads_of_whole_manifest = drip_reads;
+    EXPECT_GT(reads_of_whole_manifest, 200u);
+
+    events.clear();
+    drip_reads = 0;
+    sys::calls.GetTickCount64 = a_second_per_look;
+    EXPECT_EQ(run_worker(), NO_RELEASE);
+    EXPECT_LE(drip_reads, app::MANIFEST_DEADLINE_MS / 1000 + 1);
+}
+
+// Killed at any point after its temporary image exists, the run leaves no
+// file behind: Windows deletes it when the killed process's handles go.
+// Each point is the nth use of one call, in a child process that runs the
+// worker (KilledChild) and ends itself there, as TerminateProcess from
+// outside would end it.
+const char KILL_AT[] = "TUNDRA_WORKER_KILL_AT";
+unsigned kill_countdown = 0;
+void count_towards_kill() {
+    if (--kill_countdown == 0)
+        TerminateProcess(GetCurrentProcess(), 9);
+}
+BOOL WINAPI write_then_maybe_die(HANDLE h, LPCVOID b, DWORD n, LPDWORD done, LPOVERLAPPED ov) {
+    count_towards_kill();
+    return below.WriteFile(h, b, n, done, ov);
+}
+// Only the engine's writes to the stick are overlapped.
+BOOL WINAPI stick_write_then_maybe_die(HANDLE h, LPCVOID b, DWORD n, LPDWORD done,
+                                       LPOVERLAPPED ov) {
+    if (ov != nullptr)
+        count_towards_kill();
+    return below.WriteFile(h, b, n, done, ov);
+}
+BOOL WINAPI read_then_maybe_die(HANDLE h, LPVOID b, DWORD n, LPDWORD done, LPOVERLAPPED ov) {
+    count_towards_kill();
+    return below.ReadFile(h, b, n, done, ov);
+}
+BOOL WINAPI flush_then_maybe_die(HANDLE h) {
+    count_towards_kill();
+    return below.FlushFileBuffers(h);
+}
+HANDLE WINAPI reopen_then_maybe_die(HANDLE h, DWORD access, DWORD share, DWORD flags) {
+    count_towards_kill();
+    return below.ReOpenFile(h, access, share, flags);
+}
+
+TEST_F(WorkerTest, KilledChild) {
+    const char* kill_at = getenv(KILL_AT);
+    if (kill_at == nullptr)
+        GTEST_SKIP() << "the child of ARunKilledAnywhereLeavesNoFile";
+    const std::string point(kill_at);
+    const size_t colon = point.find(':');
+    const std::string call = point.substr(0, colon);
+    kill_countdown = static_cast<unsigned>(std::stoul(point.substr(colon + 1)));
+    const Bytes image = fixtures::read_file(fixtures::real_image_path("real-fat32.img"));
+    choose_stick(image.size(), image.size());
+    if (call == "WriteFile")
+        sys::calls.WriteFile = write_then_maybe_die;
+    else if (call == "StickWriteFile")
+        sys::calls.WriteFile = stick_write_then_maybe_die;
+    else if (call == "ReadFile")
+        sys::calls.ReadFile = read_then_maybe_die;
+    else if (call == "FlushFileBuffers")
+        sys::calls.FlushFileBuffers = flush_then_maybe_die;
+    else if (call == "ReOpenFile")
+        sys::calls.ReOpenFile = reopen_then_maybe_die;
+    (void)app::download_and_write_thread(nullptr);
+    ADD_FAILURE() << "the run ended before " << point;
+}
+
+TEST_F(WorkerTest, ARunKilledAnywhereLeavesNoFile) {
+    const Bytes image = fixtures::read_file(fixtures::real_image_path("real-fat32.img"));
+    publish_release("real-fat32.img", image);
+    wchar_t exe[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
+    // From the first chunk of the download (1024 chunks of 64 KiB), through
+    // its middle, the flush, the engine taking the file and reading it for
+    // its digest (pieces of 256 KiB), to the engine's writes to the stick.
+    const char* const POINTS[] = {"WriteFile:1",  "WriteFile:512", "FlushFileBuffers:1",
+                                  "ReOpenFile:1", "ReadFile:100",  "StickWriteFile:2"};
+    for (const char* point : POINTS) {
+        SCOPED_TRACE(point);
+        SetEnvironmentVariableA(KILL_AT, point);
+        std::wstring command =
+            L"\"" + std::wstring(exe) + L"\" --gtest_filter=WorkerTest.KilledChild";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child{};
+        const BOOL started = CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0,
+                                            nullptr, nullptr, &startup, &child);
+        SetEnvironmentVariableA(KILL_AT, nullptr);
+        ASSERT_TRUE(started);
+        EXPECT_EQ(WaitForSingleObject(child.hProcess, 120000), WAIT_OBJECT_0);
+        DWORD code = 0;
+        EXPECT_TRUE(GetExitCodeProcess(child.hProcess, &code));
+        EXPECT_EQ(code, 9u) << "the child was not killed at the point";
+        EXPECT_EQ(own_temp_files(nullptr, child.dwProcessId), 0);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+    }
 }
 
 }  // namespace

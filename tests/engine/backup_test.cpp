@@ -1,6 +1,7 @@
 // Backing a stick up whole into a new file, as tundra-stick backup does: the
 // file holds every byte, an existing file is never replaced, and a backup
-// that fails half-way leaves no file that could pass for one.
+// that fails half-way leaves no file that could pass for one, removed
+// without ever naming it again.
 #include <gtest/gtest.h>
 #include <sodium.h>
 
@@ -57,9 +58,17 @@ TEST_F(Backup, ABackupThatFailsLeavesNoFile) {
     fixtures::TempFolder folder("backup-fails");
     // The second of the backup's reads, at 4 MiB.
     machine.fail_call("ReadFile", ERROR_GEN_FAILURE, 2);
-    EXPECT_EQ(back_up(folder.wide("stick.img")), engine::Result::Failed);
+    const fixtures::WideString out = folder.wide("stick.img");
+    EXPECT_EQ(back_up(out), engine::Result::Failed);
     EXPECT_EQ(failure_text(), "a read at 4194304 failed (Windows error 31)");
     EXPECT_TRUE(fixtures::tree_of(folder.path()).empty());
+    // Removed through the handle that made it: the name, in a folder that
+    // someone else may change, could by now lead to another file.
+    EXPECT_EQ(machine.uses("DeleteFileW"), 0u);
+    size_t named = 0;
+    for (const sim::NameUse& use : machine.name_uses())
+        named += use.path == std::u16string(out.begin(), out.end());
+    EXPECT_EQ(named, 1u) << "named once, to make it";
 }
 
 }  // namespace

@@ -343,6 +343,37 @@ TEST_F(WriteStickRun, FreshWritesTheWholeImageOverABlankStickWithTheTablesLast) 
               std::string::npos);
 }
 
+// The caller's file may lie in a folder that someone else can change: given
+// its handle, the engine reads that very file and never opens the path,
+// which here names a decoy that would fail the digest.
+TEST_F(WriteStickRun, AnImageGivenAsAHandleIsReadThroughItNeverByName) {
+    const fixtures::Bytes bytes = fixtures::read_file(fixtures::real_image_path("real-fat16.img"));
+    fixtures::TempFile image("held.img", bytes);
+    fixtures::TempFile decoy("decoy.img", fixtures::Bytes(bytes.size(), 0x5A));
+    // As the installer holds its download: writing, no writer beside it.
+    HANDLE held = sys::CreateFileW(image.wide().data, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    sim::Drive& stick = stick_with(fixtures::Bytes(bytes.size(), 0));
+    engine::WriteOptions options = desktop_options(bytes);
+    options.image_file = held;
+
+    machine.fail_call("ReOpenFile", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(run(decoy, options), engine::Result::Failed);
+    EXPECT_EQ(failure_text(), "cannot open the image " + decoy.narrow() + " (Windows error 5)");
+
+    ASSERT_EQ(run(decoy, options), engine::Result::Success) << failure_text();
+    EXPECT_EQ(lines.front(), image_line(decoy, "32.0"));
+    EXPECT_EQ(stick.contents, bytes);
+    for (const sim::NameUse& use : machine.name_uses()) {
+        EXPECT_NE(use.path,
+                  std::u16string(decoy.wide().data, decoy.wide().data + decoy.wide().length))
+            << use.call << " named the image";
+    }
+    EXPECT_EQ(machine.uses("ReOpenFile"), 2u);
+    EXPECT_TRUE(sys::CloseHandle(held));
+}
+
 TEST_F(WriteStickRun, DryRunListsAndWritesNothing) {
     const fixtures::Bytes bytes = fixtures::read_file(fixtures::real_image_path("real-fat16.img"));
     fixtures::TempFile image("dry.img", bytes);

@@ -39,7 +39,9 @@ payload=$6
 source "$here/road.sh"
 rm -rf "$ROAD_OUT" && mkdir -p "$ROAD_OUT"
 
-key=$root/tests/fixtures/release_test_key/test-signing.key
+# The tool takes a secret key only from an owner-only file.
+key=$ROAD_OUT/test-signing.key
+install -m 600 "$root/tests/fixtures/release_test_key/test-signing.key" "$key"
 pub=$("$tool" public-key "$key") || { echo "FAIL: the release tool cannot read the test key"; exit 1; }
 site=$host/site
 access_log=$host/logs/access.log

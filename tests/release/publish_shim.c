@@ -4,13 +4,26 @@
 // TUNDRA_SHIM_LOG names. With TUNDRA_SHIM_EXIT_AFTER_RENAMES=N the process
 // ends abruptly right after its Nth rename, as a publishing machine that
 // loses power or is killed would, leaving the host folder as it was then.
+//
+// With TUNDRA_SHIM_GATE=PATH the process stops once, at the point that
+// TUNDRA_SHIM_PAUSE_AT names ("flock": right after its first flock returns;
+// "rename": right before its first rename), creates PATH.reached and waits
+// until PATH.go exists, so that a test can act while it stands there.
+//
+// With TUNDRA_SHIM_SECRET_FILE=KEY-FILE, at the process's end the shim
+// looks through every writable mapping of the process for the key file's
+// secret, as its text and as its 32 bytes (or a long piece of either), and
+// writes "secret left in
+// memory" to the log when it finds either: the tool must wipe it after use.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 static void note(const char* what, const char* path) {
@@ -41,11 +54,37 @@ int fsync(int fd) {
     return result;
 }
 
+static void pause_at(const char* point) {
+    static int paused = 0;
+    const char* gate = getenv("TUNDRA_SHIM_GATE");
+    const char* at = getenv("TUNDRA_SHIM_PAUSE_AT");
+    if (paused || gate == NULL || at == NULL || strcmp(at, point) != 0)
+        return;
+    paused = 1;
+    char path[PATH_MAX];
+    snprintf(path, sizeof path, "%s.reached", gate);
+    close(open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    snprintf(path, sizeof path, "%s.go", gate);
+    while (access(path, F_OK) != 0)
+        usleep(10000);
+}
+
+int flock(int fd, int operation) {
+    static int (*real)(int, int) = NULL;
+    if (real == NULL)
+        real = (int (*)(int, int))dlsym(RTLD_NEXT, "flock");
+    const int result = real(fd, operation);
+    if (result == 0)
+        pause_at("flock");
+    return result;
+}
+
 int rename(const char* from, const char* to) {
     static int (*real)(const char*, const char*) = NULL;
     static int renames = 0;
     if (real == NULL)
         real = (int (*)(const char*, const char*))dlsym(RTLD_NEXT, "rename");
+    pause_at("rename");
     const int result = real(from, to);
     if (result != 0)
         return result;
@@ -55,4 +94,130 @@ int rename(const char* from, const char* to) {
     if (stop != NULL && ++renames == atoi(stop))
         _exit(70);
     return result;
+}
+
+// ---- the secret left in memory ----------------------------------------------
+
+// The secret is held here only masked, so that the search cannot find
+// these copies themselves.
+#define MASK 0x5A
+static unsigned char masked_text[64];
+static unsigned char masked_seed[32];
+
+static int hex_value(unsigned char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Byte by byte, so that no buffer of the shim ever holds the text.
+static int load_secret(const char* key_file) {
+    const int fd = open(key_file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    int loaded = 1;
+    for (int i = 0; i < 64 && loaded; ++i) {
+        unsigned char c = 0;
+        loaded = read(fd, &c, 1) == 1 && hex_value(c) >= 0;
+        masked_text[i] = (unsigned char)(c ^ MASK);
+        c = 0;
+    }
+    close(fd);
+    for (int i = 0; i < 32 && loaded; ++i) {
+        const int high = hex_value((unsigned char)(masked_text[2 * i] ^ MASK));
+        const int low = hex_value((unsigned char)(masked_text[2 * i + 1] ^ MASK));
+        masked_seed[i] = (unsigned char)(((high << 4) | low) ^ MASK);
+    }
+    return loaded;
+}
+
+static int holds(const unsigned char* at, size_t room, const unsigned char* masked, size_t n) {
+    if (room < n)
+        return 0;
+    for (size_t k = 0; k < n; ++k) {
+        if ((unsigned char)(at[k] ^ MASK) != masked[k])
+            return 0;
+    }
+    return 1;
+}
+
+// Any long enough piece of it counts: an allocator that takes a freed
+// buffer back writes its own links over the buffer's first bytes, and what
+// follows them is still the secret. 24 hexadecimal digits, or 16 bytes,
+// occur in no other memory by chance.
+#define TEXT_PIECE 24
+#define SEED_PIECE 16
+static unsigned char piece_starts[256];
+
+static void note_piece_starts(void) {
+    for (int w = 0; w + TEXT_PIECE <= 64; ++w)
+        piece_starts[masked_text[w] ^ MASK] = 1;
+    for (int w = 0; w + SEED_PIECE <= 32; ++w)
+        piece_starts[masked_seed[w] ^ MASK] = 1;
+}
+
+static int holds_a_piece(const unsigned char* at, size_t room) {
+    for (int w = 0; w + TEXT_PIECE <= 64; ++w) {
+        if (holds(at, room, masked_text + w, TEXT_PIECE))
+            return 1;
+    }
+    for (int w = 0; w + SEED_PIECE <= 32; ++w) {
+        if (holds(at, room, masked_seed + w, SEED_PIECE))
+            return 1;
+    }
+    return 0;
+}
+
+static int region_holds_secret(const unsigned char* start, const unsigned char* end) {
+    for (const unsigned char* at = start; at < end; ++at) {
+        if (piece_starts[*at] && holds_a_piece(at, (size_t)(end - at)))
+            return 1;
+    }
+    return 0;
+}
+
+// Writable mappings of a plausible size: heaps, stacks, the data of every
+// loaded object. The sanitizers' shadow memory, terabytes reserved, is not.
+static int memory_holds_secret(void) {
+    static char maps[1 << 20];
+    const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    size_t length = 0;
+    ssize_t got = 0;
+    while (length < sizeof maps - 1 &&
+           (got = read(fd, maps + length, sizeof maps - 1 - length)) > 0)
+        length += (size_t)got;
+    close(fd);
+    maps[length] = 0;
+    int found = 0;
+    for (char* line = maps; *line != 0 && !found;) {
+        char* next = strchr(line, '\n');
+        if (next != NULL)
+            *next = 0;
+        unsigned long start = 0, end = 0;
+        char perms[8] = "";
+        if (sscanf(line, "%lx-%lx %7s", &start, &end, perms) == 3 && perms[0] == 'r' &&
+            perms[1] == 'w' && end - start <= (512ul << 20)) {
+            found = region_holds_secret((const unsigned char*)start, (const unsigned char*)end);
+        }
+        if (next == NULL)
+            break;
+        line = next + 1;
+    }
+    return found;
+}
+
+__attribute__((destructor)) static void look_for_the_secret(void) {
+    const char* key_file = getenv("TUNDRA_SHIM_SECRET_FILE");
+    if (key_file == NULL)
+        return;
+    if (!load_secret(key_file)) {
+        note("cannot read", key_file);
+        return;
+    }
+    note_piece_starts();
+    note(memory_holds_secret() ? "secret left in memory" : "secret wiped", key_file);
 }

@@ -62,6 +62,11 @@ void install() {
     layer = next;
     layer.CreateFileW = sim_CreateFileW;
     layer.CloseHandle = sim_CloseHandle;
+    layer.DeleteFileW = sim_DeleteFileW;
+    layer.ReOpenFile = sim_ReOpenFile;
+#ifdef _WIN32
+    layer.GetFileInformationByHandleEx = sim_GetFileInformationByHandleEx;
+#endif
     layer.CreateEventW = sim_CreateEventW;
     layer.DeviceIoControl = sim_DeviceIoControl;
     layer.ReadFile = sim_ReadFile;

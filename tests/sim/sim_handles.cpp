@@ -46,6 +46,7 @@ bool is_device_path(const WCHAR* path) {
 
 HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                               DWORD disposition, DWORD flags, HANDLE template_file) {
+    note_name(CALL_CreateFileW, path, access, share, disposition, flags);
     uint32_t number = 0;
     if (parse_drive_path(path, number)) {
         Drive* d = find_drive(number);
@@ -97,8 +98,11 @@ HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
     HANDLE h = next.CreateFileW(path, access, share, sa, disposition, flags, template_file);
     if (h != INVALID_HANDLE_VALUE) {
         HandleRecord* r = new_record(Kind::file, h);
-        if (r != nullptr)
+        if (r != nullptr) {
             r->access = access;
+            r->flags = flags;
+            r->on_network = under_network_folder(path);
+        }
     }
     return h;
 }

@@ -2,6 +2,7 @@
 // what it recorded, for the test to inspect.
 #include "sim/sim_machine.h"
 
+#include <cstdio>
 #include <cstring>
 #include <list>
 
@@ -221,6 +222,28 @@ bool Machine::drive_opened_for_writing(uint32_t number) const {
 
 std::vector<uint32_t> Machine::drives_opened() const {
     return {records.opened, records.opened + records.opened_count};
+}
+
+void Machine::add_network_folder(const std::u16string& folder) {
+    network_folders_.push_back(folder);
+}
+
+std::vector<NameUse> Machine::name_uses() const {
+    // A test that asserts that a name was never used must not pass because
+    // the record ran out of room.
+    if (records.names_dropped) {
+        fprintf(stderr, "sim: more than %zu calls named files; name_uses() cannot tell\n",
+                NAME_CAPACITY);
+        abort();
+    }
+    std::vector<NameUse> uses;
+    for (size_t i = 0; i < records.name_count; ++i) {
+        const NameRecord& r = records.names[i];
+        uses.push_back({CALL_NAMES[r.call],
+                        std::u16string(reinterpret_cast<const char16_t*>(r.path)), r.access,
+                        r.share, r.disposition, r.flags});
+    }
+    return uses;
 }
 
 std::vector<std::string> Machine::failable_calls() {

@@ -156,6 +156,19 @@ struct WriteRecord {
     uint32_t length;
 };
 
+constexpr size_t NAME_RECORD_UNITS = 512;
+
+// One call that named a file: CreateFileW (drives and volumes included) or
+// DeleteFileW, with what it asked for (DeleteFileW asks for nothing).
+struct NameUse {
+    std::string call;
+    std::u16string path;  // cut at NAME_RECORD_UNITS - 1 units
+    DWORD access;
+    DWORD share;
+    DWORD disposition;
+    DWORD flags;
+};
+
 // One entry of the machine's timeline.
 struct Happening {
     enum class Kind : uint8_t { TransferEnded, LockReleased, Flushed };
@@ -190,6 +203,12 @@ class Machine {
     Volume& add_volume(const std::u16string& path, const std::vector<Extent>& extents);
     Volume* volume(const std::u16string& path);
     void set_windows_directory(const std::u16string& directory);  // empty: the query fails
+    // Files opened under this folder (a path prefix, letter case ignored)
+    // lie on a network share: GetFileInformationByHandleEx answers their
+    // FileRemoteProtocolInfo, as a redirector does. Every other file is
+    // local, and that query fails for it with error 87, as on Windows
+    // (Wine fails it with 120 for every file).
+    void add_network_folder(const std::u16string& folder);
     void set_elevated(bool elevated) { elevated_ = elevated; }
     // Overlapped transfers on drives return TRUE at once when set; otherwise
     // FALSE with ERROR_IO_PENDING, as Wine does, and end on the wait, or,
@@ -228,6 +247,7 @@ class Machine {
     uint64_t slept_ms() const;
     bool drive_opened_for_writing(uint32_t number) const;
     std::vector<uint32_t> drives_opened() const;  // every open, query-only included
+    std::vector<NameUse> name_uses() const;       // in the order they were made
 
     // The names of every call in the seam that can be made to fail.
     static std::vector<std::string> failable_calls();
@@ -237,6 +257,7 @@ class Machine {
     bool elevated() const { return elevated_; }
     bool complete_at_once() const { return complete_at_once_; }
     const std::u16string& windows_directory() const { return windows_directory_; }
+    const std::vector<std::u16string>& network_folders() const { return network_folders_; }
     void note_in_flight(unsigned count) {
         if (count > max_in_flight_)
             max_in_flight_ = count;
@@ -244,6 +265,7 @@ class Machine {
 
   private:
     std::u16string windows_directory_;
+    std::vector<std::u16string> network_folders_;
     bool elevated_ = true;
     bool complete_at_once_ = false;
     unsigned max_in_flight_ = 0;

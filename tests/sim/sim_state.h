@@ -38,6 +38,16 @@ struct HandleRecord {
     DWORD access = 0;
     DWORD flags = 0;
     uint64_t position = 0;  // a file pointer, or a volume search's next index
+    bool on_network = false;  // a file under one of the machine's network folders
+};
+
+struct NameRecord {
+    unsigned call;
+    WCHAR path[NAME_RECORD_UNITS];
+    DWORD access;
+    DWORD share;
+    DWORD disposition;
+    DWORD flags;
 };
 
 struct FaultRule {
@@ -58,6 +68,7 @@ constexpr size_t TIMELINE_CAPACITY = 65536;
 constexpr size_t OPENED_CAPACITY = 4096;
 constexpr size_t TRANSFER_CAPACITY = 65536;
 constexpr size_t EXECUTION_STATE_CAPACITY = 64;
+constexpr size_t NAME_CAPACITY = 1024;
 constexpr ULONG_PTR STATUS_PENDING_MARK = 0x103;  // Internal of an OVERLAPPED in flight
 constexpr uintptr_t SIM_HANDLE_BASE = 0x5A000000;
 
@@ -115,6 +126,9 @@ struct Records {
     EXECUTION_STATE execution_states[EXECUTION_STATE_CAPACITY];
     size_t execution_state_count;
     EXECUTION_STATE execution_state;  // the thread's state as the last call left it
+    NameRecord names[NAME_CAPACITY];
+    size_t name_count;
+    bool names_dropped;  // more than NAME_CAPACITY: name_uses() refuses to answer
     uint64_t step;
     uint64_t clock_ns;
     CompletionOrder order;
@@ -141,6 +155,10 @@ void note_open(uint32_t drive_number, bool for_writing);
 void note_happening(Happening::Kind kind, uint32_t drive_number, uint64_t offset,
                     const Volume* volume);
 void note_device_open();
+// Writes down a call that named a file (see NameUse).
+void note_name(unsigned call, LPCWSTR path, DWORD access, DWORD share, DWORD disposition,
+               DWORD flags);
+bool under_network_folder(LPCWSTR path);
 
 // ---- volumes ----------------------------------------------------------------
 
@@ -165,6 +183,12 @@ void end_transfers_of(const HandleRecord& drive_handle);
 HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                               DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL WINAPI sim_CloseHandle(HANDLE h);
+BOOL WINAPI sim_DeleteFileW(LPCWSTR path);
+HANDLE WINAPI sim_ReOpenFile(HANDLE original, DWORD access, DWORD share, DWORD flags);
+#ifdef _WIN32
+BOOL WINAPI sim_GetFileInformationByHandleEx(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                             DWORD size);
+#endif
 HANDLE WINAPI sim_CreateEventW(LPSECURITY_ATTRIBUTES sa, BOOL manual_reset, BOOL initial_state,
                                LPCWSTR name);
 BOOL WINAPI sim_DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD in_size, LPVOID out,

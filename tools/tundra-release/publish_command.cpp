@@ -8,9 +8,16 @@
 // and an image is never replaced by other bytes at the same path, where
 // installers may be downloading it. The files go first and the manifests
 // that name them after, each through a durable temporary file and a rename.
+// One publish into a folder at a time: an exclusive lock on a lock file in
+// it is held from the checks of what the host serves to the page, so that
+// two publishes cannot both pass their checks against the same old state.
+// What lands on the host is what was checked: the manifests from the bytes
+// that were verified, the image and the executable hashed again as they
+// are copied.
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "commands.h"
 #include "exe_release.h"
@@ -150,11 +157,26 @@ bool check_host_tree(Publication& p, std::string& error) {
     return true;
 }
 
-bool place(const std::string& from, const std::string& folder, const std::string& relative,
-           std::string& error) {
+// Copies a file the manifest describes, and places it only if its bytes
+// are still those the manifest states.
+bool place_file(const std::string& from, uint64_t size, const uint8_t (&sha256)[32],
+                const std::string& folder, const std::string& relative, std::string& error) {
     const std::string to = folder + "/" + relative;
-    if (!make_folders(folder_of(to), error) || !copy_file_durably(from, to, error))
+    if (!make_folders(folder_of(to), error) || !copy_file_checked(from, to, size, sha256, error)) {
         return false;
+    }
+    std::printf("placed %s\n", to.c_str());
+    return true;
+}
+
+// A manifest from the bytes that were verified, not from its file again.
+bool place_manifest(const std::vector<uint8_t>& body, const std::string& folder,
+                    const std::string& relative, std::string& error) {
+    const std::string to = folder + "/" + relative;
+    if (!make_folders(folder_of(to), error) ||
+        !write_file_durably(to, body.data(), body.size(), error)) {
+        return false;
+    }
     std::printf("placed %s\n", to.c_str());
     return true;
 }
@@ -189,19 +211,26 @@ int run(Publication& p, const std::string& key_hex) {
                      "published with the sources; no product build trusts it\n",
                      key_hex.c_str());
     }
-    const bool checked = (p.release_manifest.empty() || check_release_part(p, error)) &&
-                         (p.update_manifest.empty() || check_update_part(p, error)) &&
-                         check_host_tree(p, error);
-    if (!checked)
+    const bool inputs_checked = (p.release_manifest.empty() || check_release_part(p, error)) &&
+                                (p.update_manifest.empty() || check_update_part(p, error));
+    if (!inputs_checked)
         return fail(error);
+    FolderLock lock;
+    if (!make_folders(p.folder, error) || !lock.take(p.folder, error) ||
+        !check_host_tree(p, error)) {
+        return fail(error);
+    }
+    const release::ReleaseManifest& image = p.release.manifest;
+    const release::UpdateManifest& exe = p.update.manifest;
     const bool placed =
         (p.release_manifest.empty() || p.image_already_there ||
-         place(p.image, p.folder, p.image_at, error)) &&
-        (p.update_manifest.empty() || place(p.exe, p.folder, INSTALLER_AT, error)) &&
+         place_file(p.image, image.image_size, image.image_sha256, p.folder, p.image_at, error)) &&
         (p.update_manifest.empty() ||
-         place(p.update_manifest, p.folder, UPDATE_MANIFEST_AT, error)) &&
+         place_file(p.exe, exe.exe_size, exe.exe_sha256, p.folder, INSTALLER_AT, error)) &&
+        (p.update_manifest.empty() ||
+         place_manifest(p.update.body, p.folder, UPDATE_MANIFEST_AT, error)) &&
         (p.release_manifest.empty() ||
-         place(p.release_manifest, p.folder, RELEASE_MANIFEST_AT, error)) &&
+         place_manifest(p.release.body, p.folder, RELEASE_MANIFEST_AT, error)) &&
         write_page(p, error);
     if (!placed)
         return fail(error);

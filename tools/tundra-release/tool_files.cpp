@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sodium.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -162,24 +163,82 @@ bool write_file_durably(const std::string& path, const uint8_t* bytes, size_t le
     return file.create(error) && file.write(bytes, length, error) && file.commit(error);
 }
 
-bool copy_file_durably(const std::string& from, const std::string& to, std::string& error) {
+namespace {
+
+// Copies `from` into the temporary file, feeding each piece to the digest.
+bool copy_into(const std::string& from, TemporaryFile& file, crypto_hash_sha256_state& state,
+               uint64_t& copied, std::string& error) {
     FILE* source = std::fopen(from.c_str(), "rb");
     if (source == nullptr) {
         error = reason("cannot open", from);
         return false;
     }
-    TemporaryFile file(to);
     bool ok = file.create(error);
     std::vector<uint8_t> piece(PIECE_BYTES);
     size_t got = 0;
-    while (ok && (got = std::fread(piece.data(), 1, piece.size(), source)) > 0)
+    copied = 0;
+    while (ok && (got = std::fread(piece.data(), 1, piece.size(), source)) > 0) {
+        crypto_hash_sha256_update(&state, piece.data(), got);
+        copied += got;
         ok = file.write(piece.data(), got, error);
+    }
     if (ok && std::ferror(source) != 0) {
         error = reason("cannot read", from);
         ok = false;
     }
     std::fclose(source);
-    return ok && file.commit(error);
+    return ok;
+}
+
+}  // namespace
+
+bool copy_file_checked(const std::string& from, const std::string& to, uint64_t size,
+                       const uint8_t (&sha256)[32], std::string& error) {
+    TemporaryFile file(to);
+    crypto_hash_sha256_state state;
+    crypto_hash_sha256_init(&state);
+    uint64_t copied = 0;
+    if (!copy_into(from, file, state, copied, error))
+        return false;
+    uint8_t digest[32];
+    crypto_hash_sha256_final(&state, digest);
+    if (copied != size || std::memcmp(digest, sha256, sizeof digest) != 0) {
+        error = "refused: " + from +
+                " changed while it was being published (its bytes no longer have the size and "
+                "SHA-256 that its manifest states); nothing was placed at " +
+                to;
+        return false;
+    }
+    return file.commit(error);
+}
+
+FolderLock::~FolderLock() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool FolderLock::take(const std::string& folder, std::string& error) {
+    const std::string path = folder + "/.tundra-release.lock";
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd_ < 0) {
+        error = reason("cannot open the lock file", path);
+        return false;
+    }
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    if (errno != EWOULDBLOCK) {
+        error = reason("cannot lock", path);
+        return false;
+    }
+    std::fprintf(stderr, "tundra-release: waiting for another publish into %s to end\n",
+                 folder.c_str());
+    while (flock(fd_, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            error = reason("cannot lock", path);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool flush_folder(const std::string& folder, std::string& error) {

@@ -28,8 +28,27 @@ bool file_exists(const std::string& path);
 bool write_file_durably(const std::string& path, const uint8_t* bytes, size_t length,
                         std::string& error);
 
-// Copies a file of any size the same way.
-bool copy_file_durably(const std::string& from, const std::string& to, std::string& error);
+// Copies a file of any size the same way, hashing the bytes as they are copied, and renames
+// the copy into place only when they have the given size and SHA-256: what
+// lands on the host is what was checked, even if the source changes after
+// its check.
+bool copy_file_checked(const std::string& from, const std::string& to, uint64_t size,
+                       const uint8_t (&sha256)[32], std::string& error);
+
+// An exclusive lock on a lock file in a folder, held while the object
+// lives: one publish into a host folder at a time. A publish that finds
+// another running says so and waits for it.
+class FolderLock {
+  public:
+    FolderLock() = default;
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    ~FolderLock();
+    bool take(const std::string& folder, std::string& error);
+
+  private:
+    int fd_ = -1;
+};
 
 // Flushes a folder's entries (new names, renames) to the disk.
 bool flush_folder(const std::string& folder, std::string& error);

@@ -8,9 +8,16 @@
 
 namespace tool {
 
+// The secret half is wiped when the pair goes, and the pair is never
+// copied, so that no copy of it outlives its use.
 struct KeyPair {
     uint8_t public_key[32];
     uint8_t secret_key[64];  // libsodium's form: seed and public key
+
+    KeyPair() = default;
+    KeyPair(const KeyPair&) = delete;
+    KeyPair& operator=(const KeyPair&) = delete;
+    ~KeyPair();
 };
 
 // Makes a new key pair and writes its seed to a new file (never over an
@@ -18,6 +25,8 @@ struct KeyPair {
 // folder's entry before it returns.
 bool create_key_file(const std::string& path, KeyPair& keys, std::string& error);
 
+// Refuses a file that anyone but its owner may read or write, as ssh does
+// with its private keys: a secret that others can read is no longer secret.
 bool read_key_file(const std::string& path, KeyPair& keys, std::string& error);
 
 // A public key given as 64 hexadecimal digits, either case.
