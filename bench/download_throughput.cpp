@@ -10,6 +10,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "hash/sha256.h"
 #include "release/https_fetch.h"
 #include "release/release_site.h"
 
@@ -32,18 +33,18 @@ long long fetch(const char* path, bool hash) {
                                {path, std::strlen(path)}, RECEIVE_TIMEOUT_MS);
     if (!s.ok)
         return -1;
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
+    static hash::Sha256 state;
+    hash::sha256_init(state);
     long long total = 0;
     DWORD got = 0;
     BOOL ok = TRUE;
     while ((ok = sys::WinHttpReadData(s.request, piece, sizeof piece, &got)) && got > 0) {
         if (hash)
-            crypto_hash_sha256_update(&state, piece, got);
+            hash::sha256_update(state, piece, got);
         total += got;
     }
-    uint8_t digest[32];
-    crypto_hash_sha256_final(&state, digest);
+    uint8_t digest[hash::SHA256_BYTES];
+    (void)hash::sha256_final(state, digest);
     sys::WinHttpCloseHandle(s.request);
     sys::WinHttpCloseHandle(s.connection);
     sys::WinHttpCloseHandle(s.session);

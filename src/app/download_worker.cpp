@@ -1,7 +1,5 @@
 #include "app/download_worker.h"
 
-#include <sodium.h>
-
 #include <cstring>
 #include <optional>
 
@@ -9,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/wide_path.h"
 #include "engine/write_stick.h"
+#include "hash/sha256.h"
 #include "release/https_fetch.h"
 #include "release/https_url.h"
 #include "release/manifest.h"
@@ -40,7 +39,7 @@ struct WorkerBuffers {
     WidePath temp_path;
     char file_name[FILE_NAME_BYTES];
     uint8_t chunk[IMAGE_CHUNK_BYTES];
-    crypto_hash_sha256_state digest;
+    hash::Sha256 digest;
 };
 WorkerBuffers buffers;
 
@@ -185,7 +184,7 @@ HANDLE open_temp_image(WidePath& path) {
 // each change of the percentage. Good only when every announced byte came,
 // no more, with the announced digest, and the file reached the disk.
 bool stream_image(HINTERNET request, HANDLE file, const ReleaseManifest& release) {
-    crypto_hash_sha256_init(&buffers.digest);
+    hash::sha256_init(buffers.digest);
     uint64_t received = 0;
     uint64_t last_percent = 0;
     const ULONGLONG deadline = sys::GetTickCount64() + IMAGE_DEADLINE_MS;
@@ -197,7 +196,7 @@ bool stream_image(HINTERNET request, HANDLE file, const ReleaseManifest& release
             break;
         if (got > IMAGE_CHUNK_BYTES || release.image_size - received < got)
             return false;
-        crypto_hash_sha256_update(&buffers.digest, buffers.chunk, got);
+        hash::sha256_update(buffers.digest, buffers.chunk, got);
         DWORD written = 0;
         if (!sys::WriteFile(file, buffers.chunk, got, &written, nullptr) || written != got)
             return false;
@@ -211,8 +210,7 @@ bool stream_image(HINTERNET request, HANDLE file, const ReleaseManifest& release
             return false;
     }
     uint8_t digest[SHA256_BYTES];
-    crypto_hash_sha256_final(&buffers.digest, digest);
-    return received == release.image_size &&
+    return hash::sha256_final(buffers.digest, digest) && received == release.image_size &&
            memcmp(digest, release.image_sha256, SHA256_BYTES) == 0 &&
            sys::FlushFileBuffers(file) != FALSE;
 }

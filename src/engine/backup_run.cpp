@@ -1,6 +1,5 @@
-#include <sodium.h>
-
 #include "engine/engine_workspace.h"
+#include "engine/image_digest.h"
 #include "engine/read_only_runs.h"
 #include "engine/run_names.h"
 #include "engine/stop_request.h"
@@ -45,8 +44,8 @@ Result cannot_write(WideText path) {
 
 // Every byte of the target, in order, into the file and the digest.
 Result copy_whole_target(const TargetDisk& target, HANDLE file, WideText path, uint8_t digest[32]) {
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
+    hash::Sha256& state = workspace.stick_hash;
+    hash::sha256_init(state);
     uint8_t* buffer = workspace.stick_slots[0];
     for (uint64_t offset = 0; offset < target.size;) {
         const uint64_t rest = target.size - offset;
@@ -61,12 +60,13 @@ Result copy_whole_target(const TargetDisk& target, HANDLE file, WideText path, u
             return cannot_write(path);
         if (written != count)
             return fail("cannot write ", path_text(path), ": the disk is full");
-        crypto_hash_sha256_update(&state, buffer, count);
+        hash::sha256_update(state, buffer, count);
         offset += count;
     }
     if (!sys::FlushFileBuffers(file))
         return cannot_write(path);
-    crypto_hash_sha256_final(&state, digest);
+    if (!hash::sha256_final(state, digest))
+        return fail_for_no_digest("the stick");
     return Result::Success;
 }
 

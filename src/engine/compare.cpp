@@ -1,11 +1,10 @@
 #include "engine/compare.h"
 
-#include <sodium.h>
-
 #include <cstring>
 
 #include "engine/clock.h"
 #include "engine/engine_workspace.h"
+#include "engine/image_digest.h"
 #include "engine/run_names.h"
 #include "engine/stop_request.h"
 #include "engine/write_options.h"
@@ -58,8 +57,8 @@ Result compare_chunk(const TransferContext& context, uint32_t slot, Chunk chunk,
 
 // Hashes the range from the image alone, in 4 MiB pieces.
 Result hash_image_range(const TransferContext& context, uint8_t digest[32]) {
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
+    hash::Sha256& state = workspace.image_hash;
+    hash::sha256_init(state);
     for (uint64_t done = 0; done < context.length;) {
         if (stop_if_requested() != Result::Success)
             return Result::Failed;
@@ -70,10 +69,11 @@ Result hash_image_range(const TransferContext& context, uint8_t digest[32]) {
                           piece) != Result::Success) {
             return Result::Failed;
         }
-        crypto_hash_sha256_update(&state, workspace.image_slots[0], piece);
+        hash::sha256_update(state, workspace.image_slots[0], piece);
         done += piece;
     }
-    crypto_hash_sha256_final(&state, digest);
+    if (!hash::sha256_final(state, digest))
+        return fail_for_no_digest("the image");
     return Result::Success;
 }
 
@@ -96,9 +96,12 @@ Result record_changed_place(uint64_t offset, uint32_t count, uint32_t chunk_byte
 
 Result compare_range(const TransferContext& context, bool record, uint8_t* image_sha256,
                      uint8_t* stick_sha256, uint64_t& differing_bytes) {
-    crypto_hash_sha256_state image_state, stick_state;
-    crypto_hash_sha256_init(&image_state);
-    crypto_hash_sha256_init(&stick_state);
+    hash::Sha256& image_state = workspace.image_hash;
+    hash::Sha256& stick_state = workspace.stick_hash;
+    if (image_sha256 != nullptr)
+        hash::sha256_init(image_state);
+    if (stick_sha256 != nullptr)
+        hash::sha256_init(stick_state);
     differing_bytes = 0;
     const uint64_t chunks = (context.length + context.chunk_bytes - 1) / context.chunk_bytes;
     uint64_t issued = 0;
@@ -116,10 +119,10 @@ Result compare_range(const TransferContext& context, bool record, uint8_t* image
             finish_transfer(context, slot) != Result::Success)
             return Result::Failed;
         if (image_sha256 != nullptr) {
-            crypto_hash_sha256_update(&image_state, workspace.image_slots[slot], chunk.length);
+            hash::sha256_update(image_state, workspace.image_slots[slot], chunk.length);
         }
         if (stick_sha256 != nullptr) {
-            crypto_hash_sha256_update(&stick_state, workspace.stick_slots[slot], chunk.length);
+            hash::sha256_update(stick_state, workspace.stick_slots[slot], chunk.length);
         }
         if (compare_chunk(context, slot, chunk, record, differing_bytes) != Result::Success) {
             return Result::Failed;
@@ -136,10 +139,10 @@ Result compare_range(const TransferContext& context, bool record, uint8_t* image
             next_mark += PROGRESS_STEP;
         }
     }
-    if (image_sha256 != nullptr)
-        crypto_hash_sha256_final(&image_state, image_sha256);
-    if (stick_sha256 != nullptr)
-        crypto_hash_sha256_final(&stick_state, stick_sha256);
+    if (image_sha256 != nullptr && !hash::sha256_final(image_state, image_sha256))
+        return fail_for_no_digest("the image");
+    if (stick_sha256 != nullptr && !hash::sha256_final(stick_state, stick_sha256))
+        return fail_for_no_digest("the stick");
     return Result::Success;
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hash/sha256.h"
 #include "run/run_buffers.h"
 #include "sys/sys.h"
 
@@ -42,6 +43,11 @@ struct EngineWorkspace {
     uint64_t changed_place_count;
     HANDLE locked_volumes[MAX_LOCKED_VOLUMES];
     uint64_t locked_volume_count;
+    // The digests of a run: the image side, and the stick side on read-back
+    // and backup. Kept for the process: the platform's hash inside each is
+    // made once and serves every run.
+    hash::Sha256 image_hash;
+    hash::Sha256 stick_hash;
 };
 
 static_assert(SLOT_BUFFER_BYTES % TRANSFER_ALIGNMENT == 0);

@@ -1,15 +1,18 @@
 #include "engine/image_digest.h"
 
-#include <sodium.h>
-
 #include "engine/engine_workspace.h"
 #include "engine/stop_request.h"
 
 namespace engine {
 
+Result fail_for_no_digest(const char* what) {
+    return fail("the SHA-256 of ", what, " could not be computed (Windows error ",
+                sys::GetLastError(), ")");
+}
+
 Result check_image_digest(const DiskRegion& image, const uint8_t expected_sha256[32]) {
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
+    hash::Sha256& state = workspace.image_hash;
+    hash::sha256_init(state);
     const uint64_t size = image.end - image.first;
     for (uint64_t offset = 0; offset < size; offset += IMAGE_HASH_CHUNK) {
         const uint64_t rest = size - offset;
@@ -18,10 +21,11 @@ Result check_image_digest(const DiskRegion& image, const uint8_t expected_sha256
             read_at(image, offset, workspace.image_hash_chunk, piece) != Result::Success) {
             return Result::Failed;
         }
-        crypto_hash_sha256_update(&state, workspace.image_hash_chunk, piece);
+        hash::sha256_update(state, workspace.image_hash_chunk, piece);
     }
-    uint8_t digest[crypto_hash_sha256_BYTES];
-    crypto_hash_sha256_final(&state, digest);
+    uint8_t digest[hash::SHA256_BYTES];
+    if (!hash::sha256_final(state, digest))
+        return fail_for_no_digest("the image");
     // Not secret: an ordinary comparison is enough.
     for (size_t i = 0; i < sizeof digest; ++i) {
         if (digest[i] != expected_sha256[i]) {

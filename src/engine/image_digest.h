@@ -7,6 +7,10 @@
 
 namespace engine {
 
+// The failure of a SHA-256 that could not be computed; `what` names the
+// bytes.
+Result fail_for_no_digest(const char* what);
+
 // Reads the whole image and compares its SHA-256 with the expected one.
 Result check_image_digest(const DiskRegion& image, const uint8_t expected_sha256[32]);
 

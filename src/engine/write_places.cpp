@@ -27,24 +27,28 @@ Result issue_read_back(const TransferContext& context, uint64_t i) {
 }
 
 // Every stick byte of the range is compared with the image byte read beside
-// it in this same pass, so when none differ the stick's digest is the digest
-// of the image bytes just read. With an image nobody can write during the
-// run, those are the bytes the compare saw, whose digest is already known;
-// otherwise the stick side is hashed as it is read.
-Result read_back_whole_range(const TransferContext& context, const uint8_t* fixed_range_sha256) {
+// it in this same pass, and hashed as it is read: the digest printed is the
+// stick's own. Equal bytes prove only that the stick holds what the image
+// gave this pass; an image that gave other bytes to its digest check (a file
+// server that serves each read as it likes, a file changed under the run)
+// would pass that test, so when the range's digest is known it must also be
+// the stick's.
+Result read_back_whole_range(const TransferContext& context, const uint8_t* known_range_sha256) {
     const int64_t started = counter_now();
     uint8_t stick_digest[32];
-    uint8_t* const hash_into = fixed_range_sha256 == nullptr ? stick_digest : nullptr;
     uint64_t differing = 0;
-    if (compare_range(context, false, nullptr, hash_into, differing) != Result::Success) {
+    if (compare_range(context, false, nullptr, stick_digest, differing) != Result::Success) {
         return Result::Failed;
     }
     if (differing != 0) {
         return fail("after writing, ", differing,
                     " bytes of the stick still differ from the image");
     }
-    if (fixed_range_sha256 != nullptr)
-        memcpy(stick_digest, fixed_range_sha256, 32);
+    if (known_range_sha256 != nullptr && memcmp(stick_digest, known_range_sha256, 32) != 0) {
+        return fail("after writing, the stick's sha256 ", text::Sha256Hex{stick_digest},
+                    " is not the image's checked sha256 ", text::Sha256Hex{known_range_sha256},
+                    ": the image changed during the run");
+    }
     report("read all ", text::Mib{context.length}, " MiB back in ",
            text::Seconds{seconds_since(started)}, " s: stick sha256 ",
            text::Sha256Hex{stick_digest}, "\n");
@@ -142,7 +146,7 @@ Result verify_written_places(const TransferContext& context) {
 }
 
 Result write_and_verify(const TransferContext& context, bool read_back_all,
-                        const uint8_t* fixed_range_sha256) {
+                        const uint8_t* known_range_sha256) {
     if (workspace.changed_place_count == 0) {
         report("the stick already holds this image: nothing written\n");
     } else {
@@ -161,7 +165,7 @@ Result write_and_verify(const TransferContext& context, bool read_back_all,
                text::Seconds{seconds_since(write_end)}, " s: as written\n");
     }
     if (read_back_all)
-        return read_back_whole_range(context, fixed_range_sha256);
+        return read_back_whole_range(context, known_range_sha256);
     return Result::Success;
 }
 

@@ -15,11 +15,11 @@ Result verify_written_places(const TransferContext& context);
 
 // Step 14: the write (or the note that nothing needed writing), the place
 // check and, with `read_back_all`, the whole range read back.
-// `fixed_range_sha256`, when not null, is the image range's digest and the
-// image cannot change during the run: a read-back that finds every byte
-// equal then shows it as the stick's digest instead of hashing the stick.
+// The read-back always hashes the stick; `known_range_sha256`, when not
+// null, is the image range's digest from before the write (the checked
+// digest, or the compare's), and the stick's must then be the same.
 Result write_and_verify(const TransferContext& context, bool read_back_all,
-                        const uint8_t* fixed_range_sha256);
+                        const uint8_t* known_range_sha256);
 
 // The run's last line; `wifi_kept` when saved networks were carried over and
 // read back as written.

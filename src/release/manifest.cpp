@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "hash/sha256.h"
 #include "release/hex_digits.h"
 #include "release/https_url.h"
 #include "release/manifest_fields.h"
@@ -126,11 +127,9 @@ bool sha256_matches(const uint8_t* bytes, uint64_t length, uint64_t expected_siz
                     const uint8_t (&expected_sha256)[SHA256_BYTES]) {
     if (length != expected_size)
         return false;
-    if (!crypto_ready())
-        return false;
     uint8_t digest[SHA256_BYTES];
-    crypto_hash_sha256(digest, bytes, length);
-    return std::memcmp(digest, expected_sha256, SHA256_BYTES) == 0;
+    return hash::sha256(bytes, length, digest) &&
+           std::memcmp(digest, expected_sha256, SHA256_BYTES) == 0;
 }
 
 }  // namespace release

@@ -9,6 +9,13 @@
 #include <windows.h>
 #include <winhttp.h>
 #include <winioctl.h>
+// CNG needs the base types of windows.h first.
+#include <bcrypt.h>
+// What a CNG call answers when it fails for no reason of its own (winnt.h
+// does not have it; ntstatus.h clashes with windows.h).
+#ifndef STATUS_UNSUCCESSFUL
+#define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001L)
+#endif
 // A UTF-16 string literal of the platform's WCHAR type.
 #define U16(text) L##text
 #else

@@ -154,6 +154,72 @@ TEST_F(WriteStickRun, TheDigestCoversTheImagesLastPiece) {
     }
 }
 
+// An image that gives its digest check the published bytes and every later
+// read other ones, as a hostile file server may: the compare, the write and
+// the read-back all agree with each other, and only the stick's own digest
+// can tell that it does not hold the published image.
+struct ChangingImage {
+    std::u16string path;
+    HANDLE handle = nullptr;
+    uint64_t size = 0;
+    uint64_t served = 0;
+};
+ChangingImage changing;
+decltype(sys::calls.CreateFileW) open_inner = nullptr;
+decltype(sys::calls.ReadFile) read_inner = nullptr;
+
+HANDLE WINAPI note_image(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                         DWORD disposition, DWORD flags, HANDLE template_file) {
+    const HANDLE h = open_inner(path, access, share, sa, disposition, flags, template_file);
+    if (std::u16string(reinterpret_cast<const char16_t*>(path)) == changing.path)
+        changing.handle = h;
+    return h;
+}
+
+BOOL WINAPI serve_other_bytes_after_the_check(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done,
+                                              LPOVERLAPPED ov) {
+    const BOOL ok = read_inner(h, buffer, count, done, ov);
+    if (ok && h == changing.handle && count > 0) {
+        if (changing.served >= changing.size)
+            static_cast<uint8_t*>(buffer)[0] ^= 0xFF;
+        changing.served += count;
+    }
+    return ok;
+}
+
+TEST_F(WriteStickRun, AnImageThatChangesAfterItsCheckFailsTheReadBack) {
+    fixtures::Bytes published((3 << 20) + 512, 0);
+    for (size_t i = 0; i < published.size(); i += 4099)
+        published[i] = static_cast<uint8_t>(i >> 12);
+    fixtures::TempFile image("changing.img", published);
+    fixtures::TempFile target("changing-target.img", fixtures::Bytes(published.size(), 0));
+    engine::WriteOptions options;
+    options.target_file = target.wide();
+    options.fresh = true;
+    options.has_expected_sha256 = true;
+    crypto_hash_sha256(options.expected_sha256, published.data(), published.size());
+
+    const engine::WideText image_path = image.wide();
+    changing = {std::u16string(image_path.data, image_path.data + image_path.length), nullptr,
+                published.size(), 0};
+    open_inner = sys::calls.CreateFileW;
+    read_inner = sys::calls.ReadFile;
+    sys::calls.CreateFileW = note_image;
+    sys::calls.ReadFile = serve_other_bytes_after_the_check;
+    const engine::Result result = run(image, options);
+    sys::calls.CreateFileW = open_inner;
+    sys::calls.ReadFile = read_inner;
+
+    ASSERT_NE(changing.handle, nullptr) << "the image was never opened";
+    EXPECT_GT(changing.served, published.size()) << "the image was read only once";
+    EXPECT_EQ(result, engine::Result::Failed);
+    EXPECT_TRUE(starts_with(failure_text(), "after writing, the stick's sha256 "))
+        << failure_text();
+    EXPECT_TRUE(std::none_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return starts_with(line, "read all ");
+    })) << "a stick digest was printed";
+}
+
 TEST_F(WriteStickRun, TargetFiles) {
     const struct {
         size_t image;

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hash/sha256.h"
+
 namespace tool {
 
 namespace {
@@ -134,12 +136,12 @@ bool hash_file(const std::string& path, uint64_t& size, uint8_t (&sha256)[32], s
         return false;
     }
     std::vector<uint8_t> piece(PIECE_BYTES);
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
+    static hash::Sha256 state;
+    hash::sha256_init(state);
     size = 0;
     size_t got = 0;
     while ((got = std::fread(piece.data(), 1, piece.size(), file)) > 0) {
-        crypto_hash_sha256_update(&state, piece.data(), got);
+        hash::sha256_update(state, piece.data(), got);
         size += got;
     }
     const bool failed = std::ferror(file) != 0;
@@ -148,7 +150,10 @@ bool hash_file(const std::string& path, uint64_t& size, uint8_t (&sha256)[32], s
         error = reason("cannot read", path);
         return false;
     }
-    crypto_hash_sha256_final(&state, sha256);
+    if (!hash::sha256_final(state, sha256)) {
+        error = reason("cannot hash", path);
+        return false;
+    }
     return true;
 }
 
