@@ -171,7 +171,7 @@ bool write_file_durably(const std::string& path, const uint8_t* bytes, size_t le
 namespace {
 
 // Copies `from` into the temporary file, feeding each piece to the digest.
-bool copy_into(const std::string& from, TemporaryFile& file, crypto_hash_sha256_state& state,
+bool copy_into(const std::string& from, TemporaryFile& file, hash::Sha256& state,
                uint64_t& copied, std::string& error) {
     FILE* source = std::fopen(from.c_str(), "rb");
     if (source == nullptr) {
@@ -183,7 +183,7 @@ bool copy_into(const std::string& from, TemporaryFile& file, crypto_hash_sha256_
     size_t got = 0;
     copied = 0;
     while (ok && (got = std::fread(piece.data(), 1, piece.size(), source)) > 0) {
-        crypto_hash_sha256_update(&state, piece.data(), got);
+        hash::sha256_update(state, piece.data(), got);
         copied += got;
         ok = file.write(piece.data(), got, error);
     }
@@ -200,13 +200,16 @@ bool copy_into(const std::string& from, TemporaryFile& file, crypto_hash_sha256_
 bool copy_file_checked(const std::string& from, const std::string& to, uint64_t size,
                        const uint8_t (&sha256)[32], std::string& error) {
     TemporaryFile file(to);
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
+    static hash::Sha256 state;
+    hash::sha256_init(state);
     uint64_t copied = 0;
     if (!copy_into(from, file, state, copied, error))
         return false;
     uint8_t digest[32];
-    crypto_hash_sha256_final(&state, digest);
+    if (!hash::sha256_final(state, digest)) {
+        error = reason("cannot hash", from);
+        return false;
+    }
     if (copied != size || std::memcmp(digest, sha256, sizeof digest) != 0) {
         error = "refused: " + from +
                 " changed while it was being published (its bytes no longer have the size and "
