@@ -51,9 +51,9 @@ bool is_disk_full_error(DWORD error) {
 text::ByteText no_room_text(uint64_t image_bytes) {
     text::TextWriter out(buffers.text, sizeof buffers.text);
     text::compose(out, NO_ROOM_START, text::Gb{rounded_up_to_tenth_gb(image_bytes)}, " GB in ");
-    const text::ByteText folder = read_temp_folder() != 0
-                                      ? run::path_text({buffers.folder.units, buffers.folder.length})
-                                      : text::ByteText{};
+    const text::ByteText folder =
+        read_temp_folder() != 0 ? run::path_text({buffers.folder.units, buffers.folder.length})
+                                : text::ByteText{};
     const size_t room = sizeof buffers.text - out.length() - (sizeof NO_ROOM_END - 1);
     if (!folder.is_none() && folder.length <= room)
         out.put(folder);

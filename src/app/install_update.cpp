@@ -22,9 +22,8 @@ struct InstallPaths {
 InstallPaths paths;
 
 bool move(LPCWSTR from, LPCWSTR to) {
-    return retry_while_held([from, to] {
-        return sys::MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE;
-    });
+    return retry_while_held(
+        [from, to] { return sys::MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE; });
 }
 
 // A failure is left alone: the next start removes what is left over.

@@ -12,8 +12,8 @@ constexpr DWORD WAIT_SLICE_MS = 100;
 
 bool write_result_posted() {
     MSG msg{};
-    return sys::PeekMessageW(&msg, app_state.hwnd_main, APP_MSG_WRITE_RESULT,
-                             APP_MSG_WRITE_RESULT, PM_NOREMOVE) != FALSE;
+    return sys::PeekMessageW(&msg, app_state.hwnd_main, APP_MSG_WRITE_RESULT, APP_MSG_WRITE_RESULT,
+                             PM_NOREMOVE) != FALSE;
 }
 
 // The worker posts its result only after it has let the stick go and

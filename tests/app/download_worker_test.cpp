@@ -27,11 +27,11 @@
 #include "discovery/stick_list.h"
 #include "engine/run_names.h"
 #include "engine/write_options.h"
-#include "run/run_inputs.h"
 #include "fixtures/disk_image.h"
 #include "fixtures/sha256_hex.h"
 #include "release/fetch_test_support.h"
 #include "release/manifest_test_support.h"
+#include "run/run_inputs.h"
 #include "sim/sim_machine.h"
 #include "test_signing.h"
 

@@ -265,9 +265,8 @@ class LeftoversTest : public UpdateStartTest {
         // An update's name on a folder, and on a second name of another file.
         ASSERT_TRUE(std::filesystem::create_directory(
             folder / "tundra-usb-installer-x64.exe.tundra-new-5-5"));
-        linked = CreateHardLinkW(
-                     (folder / "tundra-usb-installer-x64.exe.tundra-new-6-6").c_str(),
-                     (folder / "keep.bin").c_str(), nullptr) != FALSE;
+        linked = CreateHardLinkW((folder / "tundra-usb-installer-x64.exe.tundra-new-6-6").c_str(),
+                                 (folder / "keep.bin").c_str(), nullptr) != FALSE;
     }
 
     std::vector<std::string> all_names() const {
@@ -325,9 +324,9 @@ TEST_F(LeftoversTest, EachGoesThroughTheHandleOpenedOnIt) {
 // A leftover that another program holds stays for the next start; the start
 // goes on.
 TEST_F(LeftoversTest, AHeldLeftoverStaysAndTheStartGoesOn) {
-    HANDLE held = CreateFileW(
-        (folder / "tundra-usb-installer-x64.exe.tundra-previous-1a2c-5f3e02").c_str(),
-        GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held =
+        CreateFileW((folder / "tundra-usb-installer-x64.exe.tundra-previous-1a2c-5f3e02").c_str(),
+                    GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     start();
     CloseHandle(held);

@@ -131,7 +131,7 @@ struct Records {
     bool free_space_set;
     uint64_t free_space_bytes;
     WCHAR free_space_folder[BLOCK_REASON_UNITS];  // the last folder asked about, cut to fit
-    const void* shutdown_block_window;             // null: no block
+    const void* shutdown_block_window;            // null: no block
     WCHAR shutdown_block_reason[BLOCK_REASON_UNITS];
     unsigned shutdown_block_creates;
     unsigned shutdown_block_destroys;
