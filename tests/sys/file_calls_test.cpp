@@ -120,6 +120,6 @@ TEST(FileSystemCalls, FreeSpaceOfTheTemporaryFolder) {
     EXPECT_GT(total.QuadPart, 0u);
     EXPECT_LE(free_to_caller.QuadPart, total.QuadPart);
     EXPECT_LE(free_total.QuadPart, total.QuadPart);
-    EXPECT_FALSE(sys::GetDiskFreeSpaceExW(U16("/no/such/folder/here/"), &free_to_caller, nullptr,
-                                          nullptr));
+    EXPECT_FALSE(
+        sys::GetDiskFreeSpaceExW(U16("/no/such/folder/here/"), &free_to_caller, nullptr, nullptr));
 }
