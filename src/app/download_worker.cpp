@@ -5,6 +5,7 @@
 
 #include "app/app_messages.h"
 #include "app/app_state.h"
+#include "app/download_room.h"
 #include "app/wide_path.h"
 #include "engine/write_stick.h"
 #include "hash/sha256.h"
@@ -47,6 +48,9 @@ struct ResultText {
     const char* bytes = nullptr;  // none on success
     uint64_t length = 0;
 };
+
+// Set when a write of the download failed because the drive is full.
+bool download_disk_full = false;
 
 template <size_t N>
 constexpr ResultText fixed_text(const char (&text)[N]) {
@@ -180,6 +184,37 @@ HANDLE open_temp_image(WidePath& path) {
     return file;
 }
 
+void note_write_failure(DWORD error) {
+    download_disk_full = is_disk_full_error(error);
+}
+
+// A failed download says why when the drive is full; any other failure
+// is the network's or the server's.
+ResultText download_failure_text(uint64_t image_bytes) {
+    if (!download_disk_full)
+        return fixed_text(TEXT_NOT_DOWNLOADED);
+    const text::ByteText text = no_room_text(image_bytes);
+    return {text.data, text.length};
+}
+
+// Refused before any byte of the image is asked for.
+ResultText no_room_for_download(uint64_t image_bytes) {
+    const text::ByteText text = no_room_text(image_bytes);
+    return {text.data, text.length};
+}
+
+// Disk and network activity do not count as activity on Windows: without
+// this the PC may sleep in the middle of a download or a write. The state
+// belongs to this thread and goes with it, but is cleared before the result
+// is posted, so that no run ever ends with the system held awake.
+void keep_system_awake() {
+    (void)sys::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+}
+
+void let_system_sleep() {
+    (void)sys::SetThreadExecutionState(ES_CONTINUOUS);
+}
+
 // Streams the body into the file, hashing each chunk on the way, and posts
 // each change of the percentage. Good only when every announced byte came,
 // no more, with the announced digest, and the file reached the disk.
@@ -198,7 +233,11 @@ bool stream_image(HINTERNET request, HANDLE file, const ReleaseManifest& release
             return false;
         hash::sha256_update(buffers.digest, buffers.chunk, got);
         DWORD written = 0;
-        if (!sys::WriteFile(file, buffers.chunk, got, &written, nullptr) || written != got)
+        if (!sys::WriteFile(file, buffers.chunk, got, &written, nullptr)) {
+            note_write_failure(sys::GetLastError());
+            return false;
+        }
+        if (written != got)
             return false;
         received += got;
         const uint64_t percent = received * 100 / release.image_size;
@@ -206,7 +245,7 @@ bool stream_image(HINTERNET request, HANDLE file, const ReleaseManifest& release
             post_progress(percent);
             last_percent = percent;
         }
-        if (sys::GetTickCount64() > deadline)
+        if (sys::GetTickCount64() > deadline || run::run_inputs.stop_requested)
             return false;
     }
     uint8_t digest[SHA256_BYTES];
@@ -286,16 +325,20 @@ ResultText download_and_write(const discovery::StickRecord& stick, HANDLE& temp_
         return fixed_text(TEXT_NO_RELEASE);
     if (release->image_size > stick.size_bytes)
         return fixed_text(TEXT_STICK_TOO_SMALL);
+    if (!temp_drive_has_room(release->image_size))
+        return no_room_for_download(release->image_size);
     if (!download_image(*release, temp_file))
-        return fixed_text(TEXT_NOT_DOWNLOADED);
+        return download_failure_text(release->image_size);
     return write_image(*release, stick, temp_file);
 }
 
 }  // namespace
 
 DWORD WINAPI download_and_write_thread(LPVOID) {
+    keep_system_awake();
     const discovery::StickList& list = app_state.sticks;
     HANDLE temp_file = INVALID_HANDLE_VALUE;
+    download_disk_full = false;
     // The window starts the worker only with a stick chosen.
     const ResultText result =
         list.selected_stick.has_value() && *list.selected_stick < list.stick_count
@@ -304,6 +347,7 @@ DWORD WINAPI download_and_write_thread(LPVOID) {
     // The last handle of the temporary image: closing it deletes the file.
     if (temp_file != INVALID_HANDLE_VALUE)
         (void)sys::CloseHandle(temp_file);
+    let_system_sleep();
     app_state.result_text_length = result.length;
     (void)sys::PostMessageW(app_state.hwnd_main, app::APP_MSG_WRITE_RESULT, 0,
                             reinterpret_cast<LPARAM>(result.bytes));

@@ -2,10 +2,12 @@
 // written beside the running executable, the two swap places by two
 // renames, and the new copy is started while this one ends. No rename ever
 // replaces an existing file: each fails rather than overwrite. Whatever step
-// fails, the running build stays at its own path or, where a rename back
-// failed too, under its previous-file name; nothing is ever overwritten.
+// fails, the running build goes back to its own path whenever that path is
+// empty, or stays under its previous-file name where it cannot; nothing is
+// ever overwritten. Each rename and delete outlasts a scanner's brief hold.
 #include "app/app_state.h"
 #include "app/file_identity.h"
+#include "app/held_file_retry.h"
 #include "app/update_hooks.h"
 #include "app/update_paths.h"
 
@@ -18,6 +20,16 @@ struct InstallPaths {
     WidePath previous_file;
 };
 InstallPaths paths;
+
+bool move(LPCWSTR from, LPCWSTR to) {
+    return retry_while_held(
+        [from, to] { return sys::MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE; });
+}
+
+// A failure is left alone: the next start removes what is left over.
+void remove_file(LPCWSTR path) {
+    (void)retry_while_held([path] { return sys::DeleteFileW(path) != FALSE; });
+}
 
 bool make_path(const char* mark, WidePath& out) {
     return path_beside(app_state.update->exe_path, mark, sys::GetCurrentProcessId(),
@@ -38,12 +50,8 @@ bool write_new_build(LPCWSTR path) {
     const bool flushed = whole && sys::FlushFileBuffers(file);
     (void)sys::CloseHandle(file);
     if (!flushed)
-        (void)sys::DeleteFileW(path);
+        remove_file(path);
     return flushed;
-}
-
-bool move(LPCWSTR from, LPCWSTR to) {
-    return sys::MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 // The file at the executable's path is still the one that was started: it
@@ -79,12 +87,12 @@ InstallOutcome install_update() {
         return InstallOutcome::gave_up;
     if (!make_path(PREVIOUS_FILE_MARK, paths.previous_file) || !still_the_running_build() ||
         !move(exe.units, previous)) {
-        (void)sys::DeleteFileW(new_file);
+        remove_file(new_file);
         return InstallOutcome::gave_up;
     }
     if (!move(new_file, exe.units)) {
         (void)move(previous, exe.units);  // the running build back in its place
-        (void)sys::DeleteFileW(new_file);
+        remove_file(new_file);
         return InstallOutcome::gave_up;
     }
     const HINSTANCE started = sys::ShellExecuteW(app_state.hwnd_main, U16("open"), exe.units,
@@ -94,10 +102,13 @@ InstallOutcome install_update() {
         return InstallOutcome::relaunched;
     }
     // Not started: the new build steps aside again and the running one
-    // returns; if the first move fails, the new build stays where it is.
-    if (move(exe.units, new_file))
-        (void)move(previous, exe.units);
-    (void)sys::DeleteFileW(new_file);
+    // returns. The new build may be gone already (a scanner quarantined it,
+    // which is often why it did not start): the running one returns all the
+    // same. Where the new build could not step aside, the move back fails
+    // rather than overwrite it, and the new build stays.
+    (void)move(exe.units, new_file);
+    (void)move(previous, exe.units);
+    remove_file(new_file);
     return InstallOutcome::gave_up;
 }
 

@@ -25,6 +25,13 @@ void show_first_state() {
     (void)sys::SetFocus(app_state.is_elevated ? app_state.hwnd_version : app_state.hwnd_action);
 }
 
+// ShellExecuteW (the elevated relaunch, the start of an updated build) may
+// hand its work to shell extensions that use COM; Microsoft asks that the
+// calling thread initialise COM first. Without it the call still goes on.
+void prepare_shell_calls() {
+    (void)sys::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+}
+
 // A window without all of its controls cannot be used: it goes again, and
 // with it everything created so far.
 void abandon_window() {
@@ -36,6 +43,7 @@ void abandon_window() {
 }  // namespace
 
 bool start_window() {
+    prepare_shell_calls();
     (void)sys::SetProcessDPIAware();
     app_state.dpi = usable_dpi(sys::GetDpiForSystem());
     app_state.instance = sys::GetModuleHandleW(nullptr);

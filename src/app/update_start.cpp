@@ -4,6 +4,7 @@
 #include "app/palette.h"
 #include "app/update_check.h"
 #include "app/update_hooks.h"
+#include "app/update_leftovers.h"
 #include "app/window_controls.h"
 #include "app/window_texts.h"
 #include "release/release_site.h"
@@ -61,6 +62,7 @@ void start_update_check() {
         give_up_mutex(mutex);
         return;
     }
+    remove_update_leftovers(context.exe_path, context.exe_identity);
     app_state.update_check_running = true;
     update_action_enabled();
     set_status(STATUS_CHECKING_UPDATES, COLOR_MUTED);

@@ -6,6 +6,7 @@
 #include "app/geometry.h"
 #include "app/painting.h"
 #include "app/palette.h"
+#include "app/session_end.h"
 #include "app/stick_row.h"
 #include "app/window_controls.h"
 #include "app/window_texts.h"
@@ -72,6 +73,13 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
             if (refuse_close_while_busy())
                 return 0;
             break;
+        case WM_QUERYENDSESSION:
+            if (!session_may_end())
+                return FALSE;
+            break;
+        case WM_ENDSESSION:
+            end_session(wparam != FALSE);
+            return 0;
         case WM_ERASEBKGND:
             return 1;
         case WM_DRAWITEM:

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/composed_texts.h"
 #include "app/palette.h"
+#include "app/session_end.h"
 #include "app/window_controls.h"
 #include "app/window_texts.h"
 
@@ -26,6 +27,7 @@ void show_progress(WPARAM progress) {
 }
 
 void finish_write(LPARAM failure_text) {
+    allow_session_end();
     set_busy(false);
     if (failure_text == 0) {
         set_status(STATUS_VERIFIED, COLOR_SUCCESS);

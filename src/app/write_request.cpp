@@ -3,9 +3,11 @@
 #include "app/app_state.h"
 #include "app/download_worker.h"
 #include "app/palette.h"
+#include "app/session_end.h"
 #include "app/window_controls.h"
 #include "app/window_texts.h"
 #include "discovery/stick_texts.h"
+#include "run/run_inputs.h"
 #include "text/number_format.h"
 #include "text/utf8_to_utf16.h"
 
@@ -56,11 +58,14 @@ bool user_confirms(const discovery::StickRecord& stick) {
 void start_write() {
     set_busy(true);
     set_status(STATUS_FINDING_RELEASE, COLOR_ACCENT);
+    run::run_inputs.stop_requested = false;
+    block_session_end();
     HANDLE worker = sys::CreateThread(nullptr, 0, download_and_write_thread, nullptr, 0, nullptr);
     if (worker != nullptr) {
         (void)sys::CloseHandle(worker);
         return;
     }
+    allow_session_end();
     set_busy(false);
     set_status(STATUS_WRITE_NOT_STARTED, COLOR_WARNING);
 }

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -274,6 +275,23 @@ BOOL WINAPI host_FlushFileBuffers(HANDLE h) {
     return TRUE;
 }
 
+BOOL WINAPI host_GetDiskFreeSpaceExW(LPCWSTR folder, PULARGE_INTEGER free_to_caller,
+                                     PULARGE_INTEGER total, PULARGE_INTEGER free_total) {
+    char name[4096];
+    struct statvfs info;
+    if (!utf8_path(folder, name, sizeof name))
+        return fail_with(ERROR_INVALID_PARAMETER);
+    if (statvfs(name, &info) != 0)
+        return fail_with(error_from_errno(errno));
+    if (free_to_caller != nullptr)
+        free_to_caller->QuadPart = static_cast<ULONGLONG>(info.f_bavail) * info.f_frsize;
+    if (total != nullptr)
+        total->QuadPart = static_cast<ULONGLONG>(info.f_blocks) * info.f_frsize;
+    if (free_total != nullptr)
+        free_total->QuadPart = static_cast<ULONGLONG>(info.f_bfree) * info.f_frsize;
+    return TRUE;
+}
+
 BOOL WINAPI host_GetFileSizeEx(HANDLE h, PLARGE_INTEGER size) {
     const int fd = file_fd(h);
     if (fd < 0)
@@ -487,12 +505,14 @@ BOOL WINAPI host_SetThreadErrorMode(DWORD mode, LPDWORD previous) {
     return TRUE;
 }
 
-// Nothing here puts the machine to sleep: the state is only remembered.
+// Nothing here puts the host to sleep; the state is only kept, per thread,
+// and the previous one returned, as Windows does.
+thread_local EXECUTION_STATE thread_execution_state = ES_CONTINUOUS;
+
 EXECUTION_STATE WINAPI host_SetThreadExecutionState(EXECUTION_STATE flags) {
-    static thread_local EXECUTION_STATE state = ES_CONTINUOUS;
-    const EXECUTION_STATE previous = state;
+    const EXECUTION_STATE previous = thread_execution_state;
     if ((flags & ES_CONTINUOUS) != 0)
-        state = flags;
+        thread_execution_state = flags;
     return previous;
 }
 

@@ -5,6 +5,7 @@
 
 #ifdef _WIN32
 #include <dwmapi.h>
+#include <objbase.h>
 #include <shellapi.h>
 #include <windows.h>
 #include <winhttp.h>

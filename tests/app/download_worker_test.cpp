@@ -7,14 +7,23 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app_messages.h"
 #include "app/app_state.h"
+#include "app/fonts.h"
+#include "app/startup.h"
+#include "app/window_controls.h"
+#include "app/window_texts.h"
+#include "app/write_request.h"
 #include "discovery/stick_list.h"
 #include "engine/run_names.h"
 #include "engine/write_options.h"
@@ -22,6 +31,7 @@
 #include "fixtures/sha256_hex.h"
 #include "release/fetch_test_support.h"
 #include "release/manifest_test_support.h"
+#include "run/run_inputs.h"
 #include "sim/sim_machine.h"
 #include "test_signing.h"
 
@@ -34,19 +44,26 @@ using fixtures::sha256_hex;
 const char MANIFEST_FILE[] = "site/install/releases/tundra.txt";
 
 // What the worker did, in order: its posts, and the flush of the file.
+// Each post also notes how many threads kept the system awake then.
 struct Event {
     enum Kind { progress, result, flush } kind;
     uint64_t value;  // the percentage, or the posted text pointer
+    unsigned threads_keeping_awake = 0;
 };
 std::vector<Event> events;
 sys::CallTable below;
 
-BOOL WINAPI record_post(HWND, UINT message, WPARAM wparam, LPARAM lparam) {
+unsigned threads_keeping_awake() {
+    return sim::Machine::current()->threads_keeping_awake();
+}
+
+// Posts reach a real window only where a test made one.
+BOOL WINAPI record_post(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == app::APP_MSG_PROGRESS)
-        events.push_back({Event::progress, wparam});
+        events.push_back({Event::progress, wparam, threads_keeping_awake()});
     else if (message == app::APP_MSG_WRITE_RESULT)
-        events.push_back({Event::result, static_cast<uint64_t>(lparam)});
-    return TRUE;
+        events.push_back({Event::result, static_cast<uint64_t>(lparam), threads_keeping_awake()});
+    return hwnd != nullptr ? below.PostMessageW(hwnd, message, wparam, lparam) : TRUE;
 }
 
 BOOL WINAPI record_flush(HANDLE h) {
@@ -143,13 +160,29 @@ class WorkerTest : public testing::Test {
     }
 
     // Runs the worker and checks what every run must leave: one result,
-    // posted last, its length stored, no temporary file, nothing open.
+    // posted last, its length stored, no temporary file, nothing open, and
+    // the system kept awake from the start until just before the result.
     std::string run_worker() {
+        const size_t calls_before = machine.execution_state_calls().size();
         EXPECT_EQ(app::download_and_write_thread(nullptr), 0u);
         EXPECT_FALSE(events.empty());
         if (events.empty())
             return "(nothing posted)";
         EXPECT_EQ(events.back().kind, Event::result);
+        EXPECT_EQ(events.back().threads_keeping_awake, 0u);
+        for (const Event& e : events) {
+            if (e.kind == Event::progress) {
+                EXPECT_EQ(e.threads_keeping_awake, 1u);
+            }
+        }
+        const std::vector<sim::ExecutionStateCall> calls = machine.execution_state_calls();
+        EXPECT_EQ(calls.size(), calls_before + 2);
+        if (calls.size() == calls_before + 2) {
+            EXPECT_EQ(calls[calls_before].flags,
+                      static_cast<EXECUTION_STATE>(ES_CONTINUOUS | ES_SYSTEM_REQUIRED));
+            EXPECT_EQ(calls.back().flags, static_cast<EXECUTION_STATE>(ES_CONTINUOUS));
+        }
+        EXPECT_EQ(machine.threads_keeping_awake(), 0u);
         int results = 0;
         for (const Event& e : events)
             results += e.kind == Event::result;
@@ -500,6 +533,150 @@ TEST_F(WorkerTest, ARunKilledAnywhereLeavesNoFile) {
         CloseHandle(child.hThread);
         CloseHandle(child.hProcess);
     }
+}
+
+// The temporary folder as the worker's texts show it.
+std::string temp_folder_text() {
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    char utf8[4 * MAX_PATH] = {};
+    WideCharToMultiByte(CP_UTF8, 0, folder, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
+}
+
+std::string no_room_text(const std::string& size) {
+    return "There is not enough free space to download Tundra: it needs " + size + " GB in " +
+           temp_folder_text() + ". Free up space on that drive and try again.";
+}
+
+// A temporary drive without room for the image: refused before the image is
+// asked for, with the size and the place; a drive with exactly the room goes
+// on to the download.
+TEST_F(WorkerTest, ATemporaryDriveWithoutRoomIsRefusedBeforeTheDownload) {
+    const std::string url = "https://localhost/worker-test/roomy.img";
+    const Bytes image = pattern(65536, 7);
+    publish_image("roomy.img", image);
+    const struct {
+        const char* name;
+        uint64_t announced;
+        uint64_t free_bytes;
+        bool refused;
+        const char* size_text;
+    } rows[] = {
+        {"3 GB image, 1 GB free", 3000000000ull, 1000000000ull, true, "3.0"},
+        {"512 bytes short", 2000000512ull, 2000000000ull, true, "2.1"},
+        {"exactly the room", image.size(), image.size(), false, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        events.clear();
+        choose_stick(16000000000ull);
+        machine.set_free_space(row.free_bytes);
+        machine.reset_uses();
+        publish_manifest(row.announced, sha256_hex(image), url);
+        const std::string text = run_worker();
+        const std::u16string asked = machine.free_space_folder();
+        wchar_t folder[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, folder);
+        EXPECT_EQ(std::wstring(asked.begin(), asked.end()), folder);
+        if (row.refused) {
+            EXPECT_EQ(text, no_room_text(row.size_text));
+            EXPECT_EQ(machine.uses("CreateFileW"), 0u);
+            EXPECT_FALSE(fetch_test::access_log_shows_before_marker("/worker-test/roomy.img"));
+        } else {
+            EXPECT_EQ(text, "Choose a bootable Tundra .img file.");  // downloaded, then refused
+        }
+        machine.remove_drive(1);
+    }
+}
+
+// A drive that fills up during the download says so; other write failures
+// keep the download text. The file goes either way.
+TEST_F(WorkerTest, AFullDiskDuringTheDownloadSaysSo) {
+    publish_release("full.img", pattern(8192, 8));
+    const struct {
+        DWORD error;
+        std::string text;
+    } rows[] = {
+        {ERROR_DISK_FULL, no_room_text("0.1")},
+        {ERROR_HANDLE_DISK_FULL, no_room_text("0.1")},
+        {ERROR_WRITE_FAULT, NOT_DOWNLOADED},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.error);
+        events.clear();
+        choose_stick(16000000000ull);
+        machine.reset_uses();
+        machine.fail_call("WriteFile", row.error);
+        EXPECT_EQ(run_worker(), row.text);
+        EXPECT_EQ(machine.uses("DeleteFileW"), 1u);
+        machine.clear_faults();
+        machine.remove_drive(1);
+    }
+}
+
+// Holds the engine at its first write to the stick until the run is asked to
+// stop, as a long write would be when the session ends.
+std::atomic<bool> engine_writing{false};
+BOOL WINAPI write_held_until_stop(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done,
+                                  LPOVERLAPPED ov) {
+    if (ov != nullptr) {
+        engine_writing = true;
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!run::run_inputs.stop_requested && std::chrono::steady_clock::now() < give_up)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return below.WriteFile(h, buffer, count, done, ov);
+}
+
+// The user's session ends in the middle of a write: the window asks the run
+// to stop and answers only after the worker has let the stick go, deleted
+// its file and stopped keeping the system awake.
+TEST_F(WorkerTest, AnEndingSessionLeavesTheStickReleasedAndNoFile) {
+    if (std::getenv("DISPLAY") == nullptr)
+        GTEST_SKIP() << "needs an X display (Xvfb)";
+    const Bytes image = fixtures::read_file(fixtures::real_image_path("real-fat32.img"));
+    ASSERT_FALSE(image.empty());
+    publish_release("session.img", image);
+    choose_stick(image.size(), image.size());
+    sys::calls.MessageBoxW = [](HWND, LPCWSTR, LPCWSTR, UINT) { return IDYES; };
+    sys::calls.WriteFile = write_held_until_stop;
+    engine_writing = false;
+    run::run_inputs.stop_requested = false;
+    ASSERT_TRUE(app::start_window());
+    app_state.sticks.selected_stick = 0;
+    app::update_action_enabled();
+    app::request_write();
+    ASSERT_TRUE(app_state.is_busy);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!engine_writing && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(engine_writing);
+    EXPECT_EQ(own_temp_files(), 1);
+    EXPECT_GT(machine.open_handle_count(), 0u);
+    EXPECT_EQ(threads_keeping_awake(), 1u);
+    EXPECT_EQ(SendMessageW(app_state.hwnd_main, WM_QUERYENDSESSION, 0, 0), 0);
+
+    SendMessageW(app_state.hwnd_main, WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(run::run_inputs.stop_requested);
+    MSG result{};
+    EXPECT_TRUE(PeekMessageW(&result, app_state.hwnd_main, app::APP_MSG_WRITE_RESULT,
+                             app::APP_MSG_WRITE_RESULT, PM_REMOVE));
+    EXPECT_EQ(own_temp_files(), 0);
+    EXPECT_EQ(machine.open_handle_count(), 0u);
+    EXPECT_EQ(machine.held_lock_count(), 0u);
+    EXPECT_EQ(threads_keeping_awake(), 0u);
+
+    // The worker's thread ends right after its post; give it that moment
+    // before the machine goes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    DestroyWindow(app_state.hwnd_main);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    app::delete_fonts();
+    UnregisterClassW(app::WINDOW_CLASS_NAME, GetModuleHandleW(nullptr));
+    run::run_inputs.stop_requested = false;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/app_messages.h"
+#include "app/held_file_retry.h"
 #include "app/palette.h"
 #include "app/update_test_support.h"
 #include "app/window_controls.h"
@@ -57,14 +58,14 @@ std::vector<Move> moves;
 decltype(sys::calls.MoveFileExW) move_below = nullptr;
 
 // The renames (counted from 1) that fail, as a rename onto a file that
-// appeared meanwhile, or within a folder that stopped being writable, does.
+// appeared meanwhile does: an error that no retry outlasts.
 std::vector<size_t> failing_moves;
 
 BOOL WINAPI record_move(LPCWSTR from, LPCWSTR to, DWORD flags) {
     moves.push_back({from, to, flags});
     if (std::find(failing_moves.begin(), failing_moves.end(), moves.size()) !=
         failing_moves.end()) {
-        SetLastError(ERROR_ACCESS_DENIED);
+        SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
     }
     return move_below(from, to, flags);
@@ -238,9 +239,10 @@ TEST_F(InstallUpdateTest, SwapsTheBuildsAndStartsTheNewOne) {
     }
 }
 
-// Each call of the installation failing at each of its uses: before the
-// new copy starts, the running build stays at its path and nothing is left
-// beside it; once it has started, nothing can stop the relaunch.
+// Each call of the installation failing at each of its uses, with an error
+// that no retry outlasts (a write-protected medium): before the new copy
+// starts, the running build stays at its path and nothing is left beside
+// it; once it has started, nothing can stop the relaunch.
 TEST_F(InstallUpdateTest, EachFailingCallLeavesTheFilesAsTheyMustBe) {
     deliver_update();
     std::vector<std::pair<std::string, unsigned>> uses;
@@ -269,7 +271,7 @@ TEST_F(InstallUpdateTest, EachFailingCallLeavesTheFilesAsTheyMustBe) {
     for (const auto& [name, nth] : uses) {
         SCOPED_TRACE(name + " failing at use " + std::to_string(nth));
         start_checking();
-        machine.fail_call(name.c_str(), ERROR_ACCESS_DENIED, nth);
+        machine.fail_call(name.c_str(), ERROR_WRITE_PROTECT, nth);
         deliver_update();
         const bool gives_up =
             std::find(give_up.begin(), give_up.end(), std::make_pair(name, nth)) != give_up.end();
@@ -328,6 +330,76 @@ TEST_F(InstallUpdateTest, FailuresWhileGivingUpLeaveBothBuildsFindable) {
         deliver_update();
         expect_gave_up();
         EXPECT_EQ(files(), c.left);
+    }
+}
+
+// A scanner quarantines the new build between the swap and its start: the
+// start fails, the new build cannot step aside (it is gone), and the running
+// build still returns to its own name.
+HINSTANCE WINAPI quarantine_and_fail(HWND, LPCWSTR, LPCWSTR file, LPCWSTR, LPCWSTR, INT) {
+    ++launch.count;
+    DeleteFileW(file);
+    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(SE_ERR_FNF));
+}
+
+TEST_F(InstallUpdateTest, ANewBuildRemovedBeforeItsStartLeavesTheRunningOneAtItsName) {
+    sys::calls.ShellExecuteW = quarantine_and_fail;
+    deliver_update();
+    expect_gave_up();
+    EXPECT_EQ(launch.count, 1);
+    EXPECT_EQ(files(), (std::map<std::string, Bytes>{{"tundra-usb-installer-x64.exe", RUNNING}}));
+}
+
+// A scanner or sync client that holds a new file for a moment: each rename
+// and delete tries again, a short pause apart, and only so often.
+TEST_F(InstallUpdateTest, RenamesAndDeletesOutlastABriefHold) {
+    const std::map<std::string, Bytes> untouched = {{"tundra-usb-installer-x64.exe", RUNNING}};
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        bool relaunched;
+        unsigned renames;
+        uint64_t slept_ms;
+    } cases[] = {
+        {"the first rename refused twice for sharing",
+         [&] {
+             // Each rule fails the next use that no earlier rule failed.
+             machine.fail_call("MoveFileExW", ERROR_SHARING_VIOLATION, 1);
+             machine.fail_call("MoveFileExW", ERROR_SHARING_VIOLATION, 1);
+         },
+         true, 4, 300},
+        {"the swap refused once for access",
+         [&] { machine.fail_call("MoveFileExW", ERROR_ACCESS_DENIED, 2); }, true, 3, 150},
+        {"the swap refused once for a lock",
+         [&] { machine.fail_call("MoveFileExW", ERROR_LOCK_VIOLATION, 2); }, true, 3, 150},
+        {"the first rename held for good",
+         [&] { machine.fail_call("MoveFileExW", ERROR_SHARING_VIOLATION, 0); }, false,
+         app::HELD_FILE_ATTEMPTS, 150 * (app::HELD_FILE_ATTEMPTS - 1)},
+        {"an error that does not pass is not retried",
+         [&] { machine.fail_call("MoveFileExW", ERROR_WRITE_PROTECT, 1); }, false, 1, 0},
+        {"the new file's delete refused twice",
+         [&] {
+             machine.fail_call("MoveFileExW", ERROR_WRITE_PROTECT, 1);
+             machine.fail_call("DeleteFileW", ERROR_SHARING_VIOLATION, 1);
+             machine.fail_call("DeleteFileW", ERROR_SHARING_VIOLATION, 1);
+         },
+         false, 1, 300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        start_checking();
+        const uint64_t slept_before = machine.slept_ms();
+        c.arrange();
+        deliver_update();
+        EXPECT_EQ(machine.slept_ms() - slept_before, c.slept_ms);
+        if (c.relaunched) {
+            expect_relaunched();
+            EXPECT_EQ(files().count(new_name), 0u);
+        } else {
+            expect_gave_up();
+            EXPECT_EQ(files(), untouched);
+        }
+        EXPECT_EQ(moves.size(), c.renames);
     }
 }
 

@@ -80,13 +80,18 @@ void install() {
     layer.FindVolumeClose = sim_FindVolumeClose;
     layer.GetVolumePathNameW = sim_GetVolumePathNameW;
     layer.GetVolumeNameForVolumeMountPointW = sim_GetVolumeNameForVolumeMountPointW;
-    layer.SetThreadExecutionState = sim_SetThreadExecutionState;
     layer.Sleep = sim_Sleep;
     layer.QueryPerformanceCounter = sim_QueryPerformanceCounter;
     layer.QueryPerformanceFrequency = sim_QueryPerformanceFrequency;
     layer.WaitForSingleObject = sim_WaitForSingleObject;
     layer.SetThreadErrorMode = sim_SetThreadErrorMode;
     layer.OpenProcessToken = sim_OpenProcessToken;
+    layer.SetThreadExecutionState = sim_SetThreadExecutionState;
+    layer.GetDiskFreeSpaceExW = sim_GetDiskFreeSpaceExW;
+#ifdef _WIN32
+    layer.ShutdownBlockReasonCreate = sim_ShutdownBlockReasonCreate;
+    layer.ShutdownBlockReasonDestroy = sim_ShutdownBlockReasonDestroy;
+#endif
     layer.GetTokenInformation = sim_GetTokenInformation;
     sys::CallTable faults = {
 #define SYS_CALL(ret, name, fail_value, params, args) fault_##name,

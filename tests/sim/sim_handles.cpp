@@ -146,16 +146,6 @@ BOOL WINAPI sim_FlushFileBuffers(HANDLE h) {
     return TRUE;
 }
 
-// Recorded, and kept from the machine the tests run on.
-EXECUTION_STATE WINAPI sim_SetThreadExecutionState(EXECUTION_STATE flags) {
-    if (records.execution_state_count < EXECUTION_STATE_CAPACITY)
-        records.execution_states[records.execution_state_count++] = flags;
-    const EXECUTION_STATE previous = records.execution_state | ES_CONTINUOUS;
-    if ((flags & ES_CONTINUOUS) != 0)
-        records.execution_state = flags;
-    return previous;
-}
-
 BOOL WINAPI sim_SetThreadErrorMode(DWORD mode, LPDWORD previous) {
     if (previous != nullptr)
         *previous = thread_error_mode;

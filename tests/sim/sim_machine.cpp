@@ -201,7 +201,10 @@ std::vector<Happening> Machine::timeline() const {
 }
 
 std::vector<EXECUTION_STATE> Machine::execution_states() const {
-    return {records.execution_states, records.execution_states + records.execution_state_count};
+    std::vector<EXECUTION_STATE> flags;
+    for (size_t i = 0; i < records.execution_call_count; ++i)
+        flags.push_back(records.execution_calls[i].flags);
+    return flags;
 }
 
 unsigned Machine::device_opens_with_error_boxes() const {

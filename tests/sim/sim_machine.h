@@ -169,6 +169,13 @@ struct NameUse {
     DWORD flags;
 };
 
+// One call of SetThreadExecutionState: which thread (numbered by the
+// machine, from 1) asked for what.
+struct ExecutionStateCall {
+    DWORD thread_id;
+    EXECUTION_STATE flags;
+};
+
 // One entry of the machine's timeline.
 struct Happening {
     enum class Kind : uint8_t { TransferEnded, LockReleased, Flushed };
@@ -248,6 +255,21 @@ class Machine {
     bool drive_opened_for_writing(uint32_t number) const;
     std::vector<uint32_t> drives_opened() const;  // every open, query-only included
     std::vector<NameUse> name_uses() const;       // in the order they were made
+
+    // The session. Threads that keep the system from sleeping now (their
+    // continuous state holds ES_SYSTEM_REQUIRED), and every call that set a
+    // state, in order.
+    unsigned threads_keeping_awake() const;
+    std::vector<ExecutionStateCall> execution_state_calls() const;
+    // The drive of every folder has this many bytes free for the caller
+    // (GetDiskFreeSpaceExW); without it the query passes through.
+    void set_free_space(uint64_t bytes);
+    std::u16string free_space_folder() const;  // the last folder asked about
+    // The reason a window gave for blocking the session's end; empty when
+    // none is in force. Windows shows it when the user signs out.
+    std::u16string shutdown_block_reason() const;
+    unsigned shutdown_block_creates() const;
+    unsigned shutdown_block_destroys() const;
 
     // The names of every call in the seam that can be made to fail.
     static std::vector<std::string> failable_calls();

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "discovery/disk_probe.h"
 
@@ -210,3 +212,40 @@ TEST_F(SimMachine, FaultsFireOnTheNthUseOrAlways) {
 }
 
 }  // namespace
+
+// What keeps the system awake belongs to each thread, as on Windows: a call
+// without ES_CONTINUOUS only nudges the idle timer and changes nothing, and
+// another thread's state is its own.
+TEST(SimSession, ExecutionStateIsKeptPerThread) {
+    sim::Machine machine;
+    EXPECT_EQ(machine.threads_keeping_awake(), 0u);
+    EXPECT_NE(sys::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED), 0u);
+    EXPECT_EQ(machine.threads_keeping_awake(), 1u);
+    EXPECT_NE(sys::SetThreadExecutionState(ES_SYSTEM_REQUIRED), 0u);
+    EXPECT_EQ(machine.threads_keeping_awake(), 1u);
+    std::thread other([] {
+        (void)sys::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+        (void)sys::SetThreadExecutionState(ES_CONTINUOUS);
+    });
+    other.join();
+    EXPECT_EQ(machine.threads_keeping_awake(), 1u);
+    EXPECT_NE(sys::SetThreadExecutionState(ES_CONTINUOUS), 0u);
+    EXPECT_EQ(machine.threads_keeping_awake(), 0u);
+    const std::vector<sim::ExecutionStateCall> calls = machine.execution_state_calls();
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_EQ(calls[0].thread_id, calls[4].thread_id);
+    EXPECT_NE(calls[0].thread_id, calls[2].thread_id);
+
+    machine.fail_call("SetThreadExecutionState", ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(sys::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED), 0u);
+    EXPECT_EQ(machine.threads_keeping_awake(), 0u);
+}
+
+TEST(SimSession, FreeSpaceIsTheMachinesWhenSet) {
+    sim::Machine machine;
+    ULARGE_INTEGER free_bytes{};
+    machine.set_free_space(123456789);
+    ASSERT_TRUE(sys::GetDiskFreeSpaceExW(U16("C:\\Temp\\"), &free_bytes, nullptr, nullptr));
+    EXPECT_EQ(free_bytes.QuadPart, 123456789u);
+    EXPECT_EQ(machine.free_space_folder(), u"C:\\Temp\\");
+}

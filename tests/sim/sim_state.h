@@ -67,7 +67,6 @@ constexpr size_t PENDING_CAPACITY = 64;
 constexpr size_t TIMELINE_CAPACITY = 65536;
 constexpr size_t OPENED_CAPACITY = 4096;
 constexpr size_t TRANSFER_CAPACITY = 65536;
-constexpr size_t EXECUTION_STATE_CAPACITY = 64;
 constexpr size_t NAME_CAPACITY = 1024;
 constexpr ULONG_PTR STATUS_PENDING_MARK = 0x103;  // Internal of an OVERLAPPED in flight
 constexpr uintptr_t SIM_HANDLE_BASE = 0x5A000000;
@@ -99,6 +98,15 @@ struct TimelineEntry {
     const Volume* volume;
 };
 
+// One thread's continuous execution state (SetThreadExecutionState).
+struct ThreadExecutionState {
+    DWORD thread_id;
+    EXECUTION_STATE state;
+};
+constexpr size_t EXECUTION_THREAD_CAPACITY = 32;
+constexpr size_t EXECUTION_CALL_CAPACITY = 1024;
+constexpr size_t BLOCK_REASON_UNITS = 128;
+
 struct Records {
     HandleRecord handles[HANDLE_CAPACITY];
     FaultRule faults[FAULT_CAPACITY];
@@ -123,9 +131,6 @@ struct Records {
     unsigned device_opens_with_error_boxes;
     TransferRecord transfers[TRANSFER_CAPACITY];
     size_t transfer_count;
-    EXECUTION_STATE execution_states[EXECUTION_STATE_CAPACITY];
-    size_t execution_state_count;
-    EXECUTION_STATE execution_state;  // the thread's state as the last call left it
     NameRecord names[NAME_CAPACITY];
     size_t name_count;
     bool names_dropped;  // more than NAME_CAPACITY: name_uses() refuses to answer
@@ -133,6 +138,17 @@ struct Records {
     uint64_t clock_ns;
     CompletionOrder order;
     uint64_t random_state;
+    // The session: what keeps the system awake and the session from ending.
+    ThreadExecutionState execution_states[EXECUTION_THREAD_CAPACITY];
+    ExecutionStateCall execution_calls[EXECUTION_CALL_CAPACITY];
+    size_t execution_call_count;
+    bool free_space_set;
+    uint64_t free_space_bytes;
+    WCHAR free_space_folder[BLOCK_REASON_UNITS];  // the last folder asked about, cut to fit
+    const void* shutdown_block_window;            // null: no block
+    WCHAR shutdown_block_reason[BLOCK_REASON_UNITS];
+    unsigned shutdown_block_creates;
+    unsigned shutdown_block_destroys;
 };
 
 extern Records records;
@@ -209,6 +225,12 @@ void WINAPI sim_Sleep(DWORD ms);
 BOOL WINAPI sim_QueryPerformanceCounter(LARGE_INTEGER* count);
 BOOL WINAPI sim_QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 BOOL WINAPI sim_SetThreadErrorMode(DWORD mode, LPDWORD previous);
+BOOL WINAPI sim_GetDiskFreeSpaceExW(LPCWSTR folder, PULARGE_INTEGER free_to_caller,
+                                    PULARGE_INTEGER total, PULARGE_INTEGER free_total);
+#ifdef _WIN32
+BOOL WINAPI sim_ShutdownBlockReasonCreate(HWND hwnd, LPCWSTR reason);
+BOOL WINAPI sim_ShutdownBlockReasonDestroy(HWND hwnd);
+#endif
 UINT WINAPI sim_GetWindowsDirectoryW(LPWSTR buffer, UINT capacity);
 BOOL WINAPI sim_OpenProcessToken(HANDLE, DWORD, PHANDLE token);
 BOOL WINAPI sim_GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info,

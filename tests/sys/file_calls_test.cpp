@@ -110,3 +110,16 @@ TEST(TimeCalls, PerformanceCounterAdvances) {
 }
 
 }  // namespace
+
+// The host stand-in reads the free space of the folder's file system.
+TEST(FileSystemCalls, FreeSpaceOfTheTemporaryFolder) {
+    WCHAR folder[4096];
+    ASSERT_GT(sys::GetTempPathW(4096, folder), 0u);
+    ULARGE_INTEGER free_to_caller{}, total{}, free_total{};
+    ASSERT_TRUE(sys::GetDiskFreeSpaceExW(folder, &free_to_caller, &total, &free_total));
+    EXPECT_GT(total.QuadPart, 0u);
+    EXPECT_LE(free_to_caller.QuadPart, total.QuadPart);
+    EXPECT_LE(free_total.QuadPart, total.QuadPart);
+    EXPECT_FALSE(
+        sys::GetDiskFreeSpaceExW(U16("/no/such/folder/here/"), &free_to_caller, nullptr, nullptr));
+}
