@@ -7,11 +7,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -32,7 +34,7 @@ struct HostObject {
     bool signalled = false;
 };
 
-constexpr size_t HOST_HANDLE_CAPACITY = 256;
+constexpr size_t HOST_HANDLE_CAPACITY = 1024;
 constexpr uintptr_t HOST_HANDLE_BASE = 0x10000;
 
 std::mutex pool_mutex;
@@ -76,6 +78,8 @@ DWORD error_from_errno(int e) {
             return ERROR_ACCESS_DENIED;
         case EEXIST:
             return ERROR_ALREADY_EXISTS;
+        case ENOSPC:
+            return ERROR_DISK_FULL;
         case EMFILE:
         case ENFILE:
             return ERROR_TOO_MANY_OPEN_FILES;
@@ -185,20 +189,22 @@ BOOL WINAPI host_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
     return TRUE;
 }
 
-HANDLE WINAPI host_CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
-                               DWORD disposition, DWORD, HANDLE) {
-    char name[4096];
-    if (!utf8_path(path, name, sizeof name)) {
-        last_error = ERROR_INVALID_PARAMETER;
-        return INVALID_HANDLE_VALUE;
-    }
+// Opens what the path names as POSIX opens it, with the flags that stand
+// for Windows' own: a symbolic link is what a reparse point is on Windows,
+// so FILE_FLAG_OPEN_REPARSE_POINT opens the link itself (O_NOFOLLOW, and
+// O_PATH for a handle that can only be asked what it is), and
+// FILE_FLAG_BACKUP_SEMANTICS lets a folder be opened.
+int open_as_windows(const char* name, DWORD access, DWORD disposition, DWORD file_flags) {
     int flags = O_CLOEXEC;
-    const bool reads = (access & GENERIC_READ) != 0 || access == 0;
+    const bool reads = (access & GENERIC_READ) != 0 || (access & GENERIC_WRITE) == 0;
     const bool writes = (access & GENERIC_WRITE) != 0;
     flags |= writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
+    const bool no_follow = (file_flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    if (no_follow)
+        flags |= O_NOFOLLOW;
     switch (disposition) {
         case CREATE_NEW:
-            flags |= O_CREAT | O_EXCL;
+            flags |= O_CREAT | O_EXCL;  // never follows a link in the last place
             break;
         case CREATE_ALWAYS:
             flags |= O_CREAT | O_TRUNC;
@@ -212,13 +218,34 @@ HANDLE WINAPI host_CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATT
         default:
             break;
     }
-    const int fd = open(name, flags, 0644);
+    const bool folders = (file_flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+    if (folders && disposition == OPEN_EXISTING) {
+        const int fd =
+            open(name, O_CLOEXEC | O_RDONLY | O_DIRECTORY | (no_follow ? O_NOFOLLOW : 0));
+        if (fd >= 0 || (errno != ENOTDIR && errno != ELOOP))
+            return fd;
+    }
+    int fd = open(name, flags, 0644);
+    if (fd < 0 && errno == ELOOP && no_follow && disposition == OPEN_EXISTING)
+        fd = open(name, O_CLOEXEC | O_PATH | O_NOFOLLOW);
+    return fd;
+}
+
+HANDLE WINAPI host_CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
+                               DWORD disposition, DWORD file_flags, HANDLE) {
+    char name[4096];
+    if (!utf8_path(path, name, sizeof name)) {
+        last_error = ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    const int fd = open_as_windows(name, access, disposition, file_flags);
     if (fd < 0) {
         last_error = errno == EEXIST ? ERROR_FILE_EXISTS : error_from_errno(errno);
         return INVALID_HANDLE_VALUE;
     }
     struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if ((file_flags & FILE_FLAG_BACKUP_SEMANTICS) == 0 && fstat(fd, &info) == 0 &&
+        S_ISDIR(info.st_mode)) {
         close(fd);
         last_error = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
@@ -269,6 +296,45 @@ BOOL WINAPI host_FlushFileBuffers(HANDLE h) {
         return fail_with(ERROR_INVALID_HANDLE);
     if (fsync(fd) != 0)
         return fail_with(error_from_errno(errno));
+    return TRUE;
+}
+
+BOOL WINAPI host_GetDiskFreeSpaceExW(LPCWSTR folder, PULARGE_INTEGER available,
+                                     PULARGE_INTEGER total, PULARGE_INTEGER free) {
+    char name[4096];
+    if (!utf8_path(folder, name, sizeof name))
+        return fail_with(ERROR_INVALID_PARAMETER);
+    struct statvfs info;
+    if (statvfs(name, &info) != 0)
+        return fail_with(error_from_errno(errno));
+    if (available != nullptr)
+        available->QuadPart = uint64_t{info.f_bavail} * info.f_frsize;
+    if (total != nullptr)
+        total->QuadPart = uint64_t{info.f_blocks} * info.f_frsize;
+    if (free != nullptr)
+        free->QuadPart = uint64_t{info.f_bfree} * info.f_frsize;
+    return TRUE;
+}
+
+// What a file is, as Windows answers FileAttributeTagInfo: a symbolic link
+// is a reparse point.
+BOOL WINAPI host_GetFileInformationByHandleEx(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                              DWORD size) {
+    const int fd = file_fd(h);
+    if (fd < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
+    if (kind != FileAttributeTagInfo || size < sizeof(FILE_ATTRIBUTE_TAG_INFO))
+        return fail_with(ERROR_INVALID_PARAMETER);
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return fail_with(error_from_errno(errno));
+    FILE_ATTRIBUTE_TAG_INFO answer{FILE_ATTRIBUTE_NORMAL, 0};
+    if (S_ISLNK(status.st_mode)) {
+        answer = {FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_SYMLINK};
+    } else if (S_ISDIR(status.st_mode)) {
+        answer.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    }
+    memcpy(info, &answer, sizeof answer);
     return TRUE;
 }
 
@@ -341,6 +407,31 @@ BOOL WINAPI host_WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, 
     return complete_transfer(moved, done, ov);
 }
 
+// Only the deletion of what a handle opened: POSIX deletes by name, so the
+// name is the one the open file has now, as the process's descriptor shows.
+BOOL WINAPI host_SetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                            DWORD size) {
+    const int fd = file_fd(h);
+    if (fd < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
+    if (kind != FileDispositionInfo || size < sizeof(FILE_DISPOSITION_INFO))
+        return fail_with(ERROR_INVALID_PARAMETER);
+    if (!static_cast<const FILE_DISPOSITION_INFO*>(info)->DeleteFile)
+        return TRUE;
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char name[4096];
+    const ssize_t length = readlink(link, name, sizeof name - 1);
+    if (length <= 0)
+        return fail_with(error_from_errno(errno));
+    name[length] = 0;
+    struct stat status;
+    const bool folder = fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
+    if ((folder ? rmdir(name) : unlink(name)) != 0)
+        return fail_with(error_from_errno(errno));
+    return TRUE;
+}
+
 HANDLE WINAPI host_CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL initial_state,
                                 LPCWSTR) {
     HostObject event;
@@ -373,6 +464,39 @@ uint64_t monotonic_ns() {
 
 ULONGLONG WINAPI host_GetTickCount64() {
     return monotonic_ns() / 1000000u;
+}
+
+// The OEM code page of a US or Western European Windows, 437: bytes from
+// 0x80 up, as Unicode.
+const WCHAR OEM_437_HIGH[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
+    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
+    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
+    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
+    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
+    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+// Only the OEM code page, which FAT short names are written in.
+int WINAPI host_MultiByteToWideChar(UINT code_page, DWORD, LPCCH bytes, int byte_count,
+                                    LPWSTR units, int capacity) {
+    if (code_page != CP_OEMCP || byte_count < 0 || (capacity != 0 && capacity < byte_count)) {
+        last_error = capacity != 0 && capacity < byte_count ? ERROR_INSUFFICIENT_BUFFER
+                                                            : ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    if (capacity == 0)
+        return byte_count;
+    for (int i = 0; i < byte_count; ++i) {
+        const uint8_t b = static_cast<uint8_t>(bytes[i]);
+        units[i] = b < 0x80 ? b : OEM_437_HIGH[b - 0x80];
+    }
+    return byte_count;
 }
 
 BOOL WINAPI host_QueryPerformanceCounter(LARGE_INTEGER* count) {

@@ -108,6 +108,16 @@ class LogCopy : public fixtures::EngineRunTest {
     }
 };
 
+// The files (not folders) under a folder, by their paths from it.
+std::vector<std::string> files_in(const std::filesystem::path& root) {
+    std::vector<std::string> files;
+    for (const auto& [path, bytes] : fixtures::tree_of(root)) {
+        if (path.back() != '/')
+            files.push_back(path);
+    }
+    return files;
+}
+
 // The byte counts of each write into a log file, in order.
 std::vector<DWORD> log_writes;
 sys::CallTable calls_before;
@@ -152,12 +162,27 @@ TEST_F(LogCopy, TheLogsOfAStickThatMtoolsFilled) {
     EXPECT_EQ(log_writes, (std::vector<DWORD>{20, 7000, 34, 262144, 262144, 262144, 262144, 22}));
     EXPECT_EQ(lines.back(), "--dry-run: nothing written\n");
 
-    // A later copy into the same folder replaces what is there.
-    ASSERT_TRUE(fixtures::write_text(outer.path() / "new" / "logs" / "LOG.TXT",
-                                     "an older log, longer than the new"));
-    ASSERT_EQ(write_with_logs(stick, stick, folder, false, after), engine::Result::Success)
+    // A later copy into the same folder leaves every file there as it is,
+    // the user's own as well, and takes the next free numbered names.
+    const std::string older = "an older log, longer than the new";
+    ASSERT_TRUE(fixtures::write_text(outer.path() / "new" / "logs" / "LOG.TXT", older));
+    ASSERT_TRUE(fixtures::write_text(outer.path() / "new" / "logs" / "LOG (2).TXT", older));
+    ASSERT_EQ(write_with_logs(stick, stick, folder, true, after), engine::Result::Success)
         << failure_text();
-    EXPECT_TRUE(fixtures::tree_of(outer.path() / "new" / "logs") == expected);
+    Tree twice = expected;
+    twice["LOG.TXT"] = Bytes(older.begin(), older.end());
+    twice["LOG (2).TXT"] = Bytes(older.begin(), older.end());
+    twice["LOG (3).TXT"] = source("LOG.TXT");
+    twice["CRASH (2).BIN"] = source("CRASH.BIN");
+    twice["KLOG (2).OLD"] = source("KLOG.OLD");
+    twice["LOGS/BIG (2).LOG"] = source("LOGS/BIG.LOG");
+    twice["LOGS/README (2)"] = source("LOGS/README");
+    twice["LOGS/EMPTY (2).LOG"] = {};
+    EXPECT_TRUE(fixtures::tree_of(outer.path() / "new" / "logs") == twice);
+    EXPECT_EQ(copied_lines()[0],
+              "copied TUNDRA\\LOG.TXT (20 bytes) as LOG (3).TXT, as LOG.TXT is taken\n");
+    EXPECT_EQ(copied_lines()[4],
+              "copied TUNDRA\\LOGS\\README (22 bytes) as README (2), as README is taken\n");
 }
 
 TEST_F(LogCopy, SticksWithoutLogs) {
@@ -195,12 +220,16 @@ TEST_F(LogCopy, SticksWithoutLogs) {
 TEST_F(LogCopy, AFailedCopyStopsTheWriteBeforeAnythingIsWritten) {
     fixtures::TempFolder outer("logs-fail");
     ASSERT_TRUE(fixtures::write_text(outer.path() / "plain", "a file, not a folder"));
+    // LOG.TXT and every numbered name it may take.
     std::filesystem::create_directories(outer.path() / "taken" / "LOG.TXT");
+    for (int n = 2; n <= 99; ++n)
+        std::filesystem::create_directories(outer.path() / "taken" /
+                                            ("LOG (" + std::to_string(n) + ").TXT"));
     const fixtures::WideString logs = outer.wide("logs");
 
-    CraftedStick looping;  // larger than the whole volume, so the loop shows
+    CraftedStick looping;
     looping.tundra = looping.volume.add_directory(0, "TUNDRA");
-    looping.add_broken_file(looping.tundra, "LOOP    TXT", 1000000, true);
+    looping.add_broken_file(looping.tundra, "LOOP    TXT", 100000, true);
     CraftedStick short_chain;
     short_chain.tundra = short_chain.volume.add_directory(0, "TUNDRA");
     short_chain.add_broken_file(short_chain.tundra, "SHORT   TXT", 1500, false);
@@ -218,15 +247,16 @@ TEST_F(LogCopy, AFailedCopyStopsTheWriteBeforeAnythingIsWritten) {
     } cases[] = {
         {"a folder that cannot be made", real_stick, fixtures::widen(outer.narrow("plain\\logs")),
          "cannot make the folder " + outer.narrow("plain\\logs") + " (Windows error "},
-        {"a file that cannot be made", real_stick, outer.wide("taken"),
-         "cannot write " + outer.narrow("taken\\LOG.TXT") + " (Windows error "},
+        {"a file whose names are all taken", real_stick, outer.wide("taken"),
+         "cannot write " + outer.narrow("taken\\LOG.TXT") +
+             ": it and each numbered name up to (99) are taken"},
         {"a file that cannot be written", real_stick, logs, "cannot write LOG.TXT", true},
-        {"a chain that loops", looping.disk(), logs, "TUNDRA\\LOOP.TXT's chain loops"},
+        {"a chain that loops", looping.disk(), logs,
+         "TUNDRA\\LOOP.TXT's chain loops, or runs into clusters copied already"},
         {"a chain that ends early", short_chain.disk(), logs,
          "TUNDRA\\SHORT.TXT's chain ends before its size"},
         {"a name that cannot be a file", device.disk(), logs,
-         "1 log file has a name that cannot be a file name here, so it was not copied (the "
-         "warning above names it)"},
+         "1 log was not copied (the warning above says why)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -241,6 +271,8 @@ TEST_F(LogCopy, AFailedCopyStopsTheWriteBeforeAnythingIsWritten) {
         const std::string warning = "WARNING: the logs were not copied: " + c.reason_start;
         EXPECT_TRUE(any_line_holds(warning)) << warning;
         EXPECT_TRUE(after == c.stick) << "the stick was written";
+        // A copy that fails takes back every file it made.
+        EXPECT_EQ(files_in(outer.path()), std::vector<std::string>{"plain"});
     }
 }
 
@@ -268,8 +300,8 @@ TEST_F(LogCopy, CraftedNamesNeverLeaveTheFolder) {
         {"A\x01"
          "B     TXT",
          "A?B.TXT", CHARACTER},
-        {"A\x1b[2J   TXT", "A?[2J.TXT", CHARACTER},  // no stick drives the console
-        {"A\x7f\x9b     TXT", "A??.TXT", CHARACTER},
+        {"A\x1b[2J   TXT", "A?[2J.TXT", CHARACTER},          // no stick drives the console
+        {"A\x7f\x9b     TXT", "A?\xc2\xa2.TXT", CHARACTER},  // the OEM code page: 0x9B is a cent
         {"NUL     TXT", "NUL.TXT", DEVICE},
         {"nul     txt", "nul.txt", DEVICE},
         {"CON        ", "CON", DEVICE},
@@ -278,7 +310,8 @@ TEST_F(LogCopy, CraftedNamesNeverLeaveTheFolder) {
         {"COM1       ", "COM1", DEVICE},
         {"COM0    BIN", "COM0.BIN", DEVICE},
         {"LPT9    TXT", "LPT9.TXT", DEVICE},
-        {"COM\xb9       ", "COM\xc2\xb9", DEVICE},
+        {"COM\xfd       ", "COM\xc2\xb2", DEVICE},  // COM and a superscript two
+        {"COM\xb9       ", "COM\xe2\x95\xa3", ""},  // a box-drawing character, no digit
         {"CONIN$     ", "CONIN$", DEVICE},
         {"CONOUT$    ", "CONOUT$", DEVICE},
         {"CON.X   TXT", "CON.X.TXT", DEVICE},
@@ -286,8 +319,8 @@ TEST_F(LogCopy, CraftedNamesNeverLeaveTheFolder) {
         {"COM10      ", "COM10", ""},
         {"LPT        ", "LPT", ""},
         {"        TXT", ".TXT", ""},
-        {"README   TX", "README", ""},  // an extension starting with a space is none
-        {"CAF\xc9    TXT", "CAF\xc3\x89.TXT", ""},
+        {"README   TX", "README", ""},              // an extension starting with a space is none
+        {"CAF\x90    TXT", "CAF\xc3\x89.TXT", ""},  // read in the OEM code page, not Latin-1
     };
     CraftedStick stick;
     stick.tundra = stick.volume.add_directory(0, "TUNDRA");
@@ -311,9 +344,8 @@ TEST_F(LogCopy, CraftedNamesNeverLeaveTheFolder) {
     }
     fixtures::TempFolder outer("logs-names");
     EXPECT_EQ(copy_only(stick.disk(), outer.wide("logs")), engine::Result::Failed);
-    EXPECT_EQ(failure_text(), std::to_string(skipped) +
-                                  " log files have names that cannot be file names here, so they "
-                                  "were not copied (the warnings above name them)");
+    EXPECT_EQ(failure_text(),
+              std::to_string(skipped) + " logs were not copied (the warnings above say why)");
     std::vector<std::string> seen;
     for (const std::string& line : lines) {
         if (starts_with(line, "WARNING: "))
