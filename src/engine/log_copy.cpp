@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "engine/log_folder_security.h"
 #include "engine/log_names.h"
 #include "engine/run_names.h"
 #include "formats/gpt.h"
@@ -195,7 +196,7 @@ Result copy_logs_directory(const FatVolume& volume, const DirItem& logs, WideTex
     memcpy(logs_folder_path, joined.data, (joined.length + 1) * sizeof(WCHAR));
     const WideText logs_folder{logs_folder_path, joined.length};
     if (copy_run.logs_folder == INVALID_HANDLE_VALUE &&
-        (make_folder(logs_folder) != Result::Success ||
+        (make_folder(logs_folder, log_folder_security()) != Result::Success ||
          open_log_folder(logs_folder, copy_run.logs_folder) != Result::Success)) {
         return Result::Failed;
     }
@@ -399,7 +400,7 @@ Result copy_logs(const TargetDisk& stick, WideText folder, uint32_t& skipped) {
             engine::report("no TUNDRA folder on the stick: no logs to copy\n");
         return Result::Success;
     }
-    Result result = make_folder(folder);
+    Result result = make_folder(folder, log_folder_security());
     if (result == Result::Success)
         result = open_log_folder(folder, copy_run.folder);
     if (result == Result::Success)

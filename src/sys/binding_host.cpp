@@ -180,11 +180,15 @@ BOOL WINAPI host_CloseHandle(HANDLE h) {
     return TRUE;
 }
 
-BOOL WINAPI host_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+// POSIX has no access lists: a folder made with a security descriptor is
+// made for its owner alone (and root), which is what the system's
+// descriptors ask for; without one it gets the usual mode.
+BOOL WINAPI host_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
     char name[4096];
     if (!utf8_path(path, name, sizeof name))
         return fail_with(ERROR_INVALID_PARAMETER);
-    if (mkdir(name, 0755) != 0)
+    const bool owner_only = security != nullptr && security->lpSecurityDescriptor != nullptr;
+    if (mkdir(name, owner_only ? 0700 : 0755) != 0)
         return fail_with(error_from_errno(errno));
     return TRUE;
 }

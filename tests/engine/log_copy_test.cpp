@@ -7,7 +7,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <sddl.h>
+#endif
+
 #include "engine/engine_run.h"
+#include "engine/log_folder_security.h"
 #include "engine/read_only_runs.h"
 #include "engine/write_stick.h"
 #include "fixtures/temp_folder.h"
@@ -564,4 +569,49 @@ TEST_F(LogCopy, AFullListingIsALogNotCopied) {
               engine::Result::Failed);
     EXPECT_EQ(failure_text(), NOTHING_WRITTEN);
     EXPECT_TRUE(after == disk) << "the stick was written";
+}
+
+namespace {
+
+std::vector<fixtures::WideString> folders_made_with_security;
+
+BOOL WINAPI recording_create_directory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+    const BOOL made = calls_before.CreateDirectoryW(path, security);
+    if (made && security == engine::log_folder_security())
+        folders_made_with_security.emplace_back(path);
+    return made;
+}
+
+}  // namespace
+
+// Folders made for logs let no other user in: only SYSTEM, Administrators
+// and their owner, the one who ran the copy, whatever the folder above
+// them allows.
+TEST_F(LogCopy, FoldersMadeForLogsAreTheOwnersAlone) {
+#ifdef _WIN32
+    const auto descriptor = engine::log_folder_security()->lpSecurityDescriptor;
+    ASSERT_TRUE(IsValidSecurityDescriptor(descriptor));
+    LPWSTR sddl = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr));
+    EXPECT_EQ(std::wstring(sddl), L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)");
+    LocalFree(sddl);
+#endif
+    fixtures::TempFolder outer("logs-access");
+    folders_made_with_security.clear();
+    calls_before = sys::calls;
+    sys::calls.CreateDirectoryW = recording_create_directory;
+    const engine::Result result = copy_only(real("logs.img"), outer.wide("new\\logs"));
+    sys::calls = calls_before;
+    ASSERT_EQ(result, engine::Result::Success) << failure_text();
+    EXPECT_EQ(folders_made_with_security,
+              (std::vector<fixtures::WideString>{outer.wide("new"), outer.wide("new\\logs"),
+                                                 outer.wide("new\\logs\\LOGS")}));
+#ifndef _WIN32
+    for (const char* made : {"new", "new/logs", "new/logs/LOGS"}) {
+        EXPECT_EQ(std::filesystem::status(outer.path() / made).permissions(),
+                  std::filesystem::perms::owner_all)
+            << made;
+    }
+#endif
 }
