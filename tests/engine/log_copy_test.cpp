@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <sddl.h>
-#endif
-
 #include "engine/engine_run.h"
 #include "engine/log_folder_security.h"
 #include "engine/read_only_runs.h"
 #include "engine/write_stick.h"
 #include "fixtures/temp_folder.h"
+
+#ifdef _WIN32
+#include <sddl.h>  // after windows.h
+#endif
 
 namespace {
 
