@@ -569,6 +569,23 @@ TEST_F(LogCopy, AFullListingIsALogNotCopied) {
               engine::Result::Failed);
     EXPECT_EQ(failure_text(), NOTHING_WRITTEN);
     EXPECT_TRUE(after == disk) << "the stick was written";
+
+    // A TUNDRA folder past the end of the root's listing is not "no logs".
+    fixtures::FatImage crowded(fixtures::FatSpec{32, 65525, 512, 1, 2, 0, 0});
+    for (int i = 0; i < 300; ++i) {
+        char name[12];
+        snprintf(name, sizeof name, "F%07dTXT", i);
+        crowded.add_entry(0, name, 0x20, 0, 0);
+    }
+    const uint32_t tundra = crowded.add_directory(0, "TUNDRA");
+    crowded.add_file(tundra, "LOG.TXT", 10, 'l');
+    lines.clear();
+    EXPECT_EQ(copy_only(fixtures::disk_with_volume(crowded), outer.wide("crowded")),
+              engine::Result::Failed);
+    EXPECT_EQ(failure_text(), "1 log was not copied (the warning above says why)");
+    EXPECT_EQ(lines, std::vector<std::string>{"WARNING: the stick's root folder holds more than "
+                                              "256 entries; those after the first 256 were not "
+                                              "copied\n"});
 }
 
 namespace {
