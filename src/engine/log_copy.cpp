@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "engine/log_folder_security.h"
 #include "engine/log_names.h"
 #include "engine/run_names.h"
 #include "formats/gpt.h"
@@ -31,11 +32,50 @@ constexpr char TUNDRA_NAME[11] = {'T', 'U', 'N', 'D', 'R', 'A', ' ', ' ', ' ', '
 constexpr char LOGS_NAME[11] = {'L', 'O', 'G', 'S', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
 constexpr char KLOG_OLD_NAME[11] = {'K', 'L', 'O', 'G', ' ', ' ', ' ', ' ', 'O', 'L', 'D'};
 constexpr char LOGS_FOLDER[] = "LOGS";
+// The most numbered names tried for one file: "LOG (2).TXT" to "LOG (99).TXT".
+constexpr uint32_t MOST_NUMBERED_NAMES = 99;
 
 // The root and then, in its place, the TUNDRA directory; and TUNDRA\LOGS.
 DirItem tundra_listing[LOG_LISTING_CAPACITY];
 DirItem logs_listing[LOG_LISTING_CAPACITY];
 WCHAR logs_folder_path[LOG_PATH_CAPACITY];
+
+// What one copy holds until it ends: the folders it writes into, and every
+// file it made, open, so that a copy that fails takes back all it wrote
+// through the very handles (never by name, which another user of the
+// folder could point elsewhere meanwhile).
+struct CopyRun {
+    HANDLE folder = INVALID_HANDLE_VALUE;
+    HANDLE logs_folder = INVALID_HANDLE_VALUE;
+    HANDLE files[LOG_FILES_CAPACITY];
+    uint32_t file_count = 0;
+};
+CopyRun copy_run;
+
+// One bit per cluster of the stick that this copy has read for a file (or
+// for a LOGS directory): a chain that loops, chains that cross, or a second
+// entry for the same directory would otherwise copy the same bytes again
+// and again, far past the stick's size.
+constexpr uint64_t CLUSTER_MARK_CAPACITY = uint64_t{1} << 28;  // FAT32's cluster numbers
+uint64_t copied_clusters[CLUSTER_MARK_CAPACITY / 64];
+
+bool mark_cluster(uint32_t cluster) {
+    uint64_t& word = copied_clusters[cluster / 64];
+    const uint64_t bit = uint64_t{1} << (cluster % 64);
+    if ((word & bit) != 0)
+        return false;
+    word |= bit;
+    return true;
+}
+
+// Every cluster of a run, marked; false when one was copied already.
+bool mark_run(uint32_t first, uint32_t length) {
+    for (uint32_t i = 0; i < length; ++i) {
+        if (!mark_cluster(first + i))
+            return false;
+    }
+    return true;
+}
 
 bool is_directory(const DirItem& item) {
     return (item.attributes & ATTRIBUTE_DIRECTORY) != 0;
@@ -94,8 +134,9 @@ Result copy_clusters(const FatVolume& volume, const DirItem& item, HANDLE file, 
         if (gather_run(volume, cluster, remaining, run) != Result::Success)
             return Result::Failed;
         clusters_read += run.length;
-        if (clusters_read > volume.cluster_count) {
-            return engine::fail(label, "\\", name, "'s chain loops");
+        if (clusters_read > volume.cluster_count || !mark_run(run.first, run.length)) {
+            return engine::fail(label, "\\", name,
+                                "'s chain loops, or runs into clusters copied already");
         }
         const uint64_t run_bytes = uint64_t{run.length} * volume.cluster_size;
         const uint32_t count = static_cast<uint32_t>(remaining < run_bytes ? remaining : run_bytes);
@@ -120,6 +161,14 @@ Result copy_clusters(const FatVolume& volume, const DirItem& item, HANDLE file, 
     }
 }
 
+// A listing that filled its array: what is past its end is not copied,
+// which must stop a write as surely as a log that could not be copied.
+void report_full_listing(const char* label, uint32_t& skipped) {
+    engine::report("WARNING: ", label, " holds more than ", LOG_LISTING_CAPACITY,
+                   " entries; those after the first ", LOG_LISTING_CAPACITY, " were not copied\n");
+    ++skipped;
+}
+
 // The TUNDRA directory's own logs, into the folder.
 Result copy_tundra_logs(const FatVolume& volume, uint32_t count, WideText folder,
                         uint32_t& skipped) {
@@ -137,6 +186,8 @@ Result copy_tundra_logs(const FatVolume& volume, uint32_t count, WideText folder
 // Every file of one TUNDRA\LOGS directory, into the LOGS sub-folder.
 Result copy_logs_directory(const FatVolume& volume, const DirItem& logs, WideText folder,
                            uint32_t& skipped) {
+    if (has_cluster(volume, logs.first_cluster) && !mark_cluster(logs.first_cluster))
+        return engine::fail("TUNDRA\\LOGS is named twice for the same directory on the stick");
     WideText joined;
     if (path_join(folder, LOGS_FOLDER, sizeof LOGS_FOLDER - 1, joined) != Result::Success) {
         return Result::Failed;
@@ -144,12 +195,19 @@ Result copy_logs_directory(const FatVolume& volume, const DirItem& logs, WideTex
     // The path buffer is reused for each file's path: keep the folder's own.
     memcpy(logs_folder_path, joined.data, (joined.length + 1) * sizeof(WCHAR));
     const WideText logs_folder{logs_folder_path, joined.length};
-    uint32_t count = 0;
-    if (make_folder(logs_folder) != Result::Success ||
-        list_directory(volume, {false, logs.first_cluster}, logs_listing, LOG_LISTING_CAPACITY,
-                       count) != Result::Success) {
+    if (copy_run.logs_folder == INVALID_HANDLE_VALUE &&
+        (make_folder(logs_folder, log_folder_security()) != Result::Success ||
+         open_log_folder(logs_folder, copy_run.logs_folder) != Result::Success)) {
         return Result::Failed;
     }
+    uint32_t count = 0;
+    bool full = false;
+    if (list_directory(volume, {false, logs.first_cluster}, logs_listing, LOG_LISTING_CAPACITY,
+                       count, full) != Result::Success) {
+        return Result::Failed;
+    }
+    if (full)
+        report_full_listing("TUNDRA\\LOGS", skipped);
     for (uint32_t i = 0; i < count; ++i) {
         if (is_directory(logs_listing[i]))
             continue;
@@ -163,14 +221,21 @@ Result copy_logs_directory(const FatVolume& volume, const DirItem& logs, WideTex
 
 // The first cluster of the root's TUNDRA entry, whatever its attributes;
 // `present` is false when the root has none.
-Result find_tundra_directory(const FatVolume& volume, bool& present, uint32_t& first_cluster) {
+Result find_tundra_directory(const FatVolume& volume, bool& present, uint32_t& first_cluster,
+                             uint32_t& skipped) {
     present = false;
     uint32_t count = 0;
-    if (list_directory(volume, root_directory(volume), tundra_listing, LOG_LISTING_CAPACITY,
-                       count) != Result::Success) {
+    bool full = false;
+    if (list_directory(volume, root_directory(volume), tundra_listing, LOG_LISTING_CAPACITY, count,
+                       full) != Result::Success) {
         return Result::Failed;
     }
     const DirItem* tundra = find_item(tundra_listing, count, TUNDRA_NAME);
+    if (tundra == nullptr && full) {
+        // The TUNDRA folder may be among the entries past the listing's end.
+        report_full_listing("the stick's root folder", skipped);
+        return Result::Success;
+    }
     if (tundra == nullptr)
         return Result::Success;
     present = true;
@@ -183,11 +248,15 @@ Result find_tundra_directory(const FatVolume& volume, bool& present, uint32_t& f
 Result copy_tundra_directory(const FatVolume& volume, uint32_t first_cluster, WideText folder,
                              uint32_t& skipped) {
     uint32_t count = 0;
-    if (list_directory(volume, {false, first_cluster}, tundra_listing, LOG_LISTING_CAPACITY,
-                       count) != Result::Success ||
-        copy_tundra_logs(volume, count, folder, skipped) != Result::Success) {
+    bool full = false;
+    if (list_directory(volume, {false, first_cluster}, tundra_listing, LOG_LISTING_CAPACITY, count,
+                       full) != Result::Success) {
         return Result::Failed;
     }
+    if (full)
+        report_full_listing("TUNDRA", skipped);
+    if (copy_tundra_logs(volume, count, folder, skipped) != Result::Success)
+        return Result::Failed;
     for (uint32_t i = 0; i < count; ++i) {
         const DirItem& item = tundra_listing[i];
         if (!is_directory(item) || memcmp(item.name, LOGS_NAME, 11) != 0)
@@ -197,6 +266,70 @@ Result copy_tundra_directory(const FatVolume& volume, uint32_t first_cluster, Wi
         }
     }
     return Result::Success;
+}
+
+}  // namespace
+
+namespace {
+
+// Creates the file under its own name, or under the first numbered name
+// that is free: never over a file that is there (an earlier copy, the user's
+// own, or a link that another user put in its place), and never through a
+// link at the name.
+Result create_log_file(WideText folder, const LogName& name, LogName& made, HANDLE& file) {
+    for (uint32_t n = 1; n <= MOST_NUMBERED_NAMES; ++n) {
+        made = n == 1 ? name : numbered_name(name, n);
+        WideText path;
+        if (path_join(folder, made.units, made.length, path) != Result::Success)
+            return Result::Failed;
+        file = sys::CreateFileW(path.data, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            return Result::Success;
+        const DWORD code = sys::GetLastError();
+        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+            return engine::fail("cannot write ", engine::path_text(path), " (Windows error ", code,
+                                ")");
+        }
+    }
+    WideText first;
+    (void)path_join(folder, name.units, name.length, first);
+    return engine::fail("cannot write ", engine::path_text(first),
+                        ": it and each numbered name up to (", MOST_NUMBERED_NAMES, ") are taken");
+}
+
+// Whether the folder's volume has room for `size` more bytes.
+Result check_room(WideText folder, const char* label, const LogName& name, uint64_t size) {
+    ULARGE_INTEGER available{};
+    if (!sys::GetDiskFreeSpaceExW(folder.data, &available, nullptr, nullptr)) {
+        return engine::fail("cannot learn the free space of ", engine::path_text(folder),
+                            " (Windows error ", sys::GetLastError(), ")");
+    }
+    if (size > available.QuadPart) {
+        return engine::fail("no room for ", label, "\\", name, " (", size, " bytes) in ",
+                            engine::path_text(folder), ", which has ", available.QuadPart,
+                            " bytes free");
+    }
+    return Result::Success;
+}
+
+// Ends a copy: every file it made is closed, and deleted through its handle
+// when the copy failed; then the folders are let go.
+void end_copy_run(Result result) {
+    for (uint32_t i = 0; i < copy_run.file_count; ++i) {
+        if (result != Result::Success) {
+            FILE_DISPOSITION_INFO disposition{TRUE};
+            (void)sys::SetFileInformationByHandle(copy_run.files[i], FileDispositionInfo,
+                                                  &disposition, sizeof disposition);
+        }
+        (void)sys::CloseHandle(copy_run.files[i]);
+    }
+    copy_run.file_count = 0;
+    for (HANDLE* folder : {&copy_run.folder, &copy_run.logs_folder}) {
+        if (*folder != INVALID_HANDLE_VALUE)
+            (void)sys::CloseHandle(*folder);
+        *folder = INVALID_HANDLE_VALUE;
+    }
 }
 
 }  // namespace
@@ -211,21 +344,30 @@ Result copy_log_file(const FatVolume& volume, const DirItem& item, WideText fold
         ++skipped;
         return Result::Success;
     }
-    WideText path;
-    if (path_join(folder, name.bytes, name.length, path) != Result::Success)
+    if (item.size > data_area_bytes(volume)) {
+        return engine::fail(label, "\\", name, " claims ", item.size,
+                            " bytes, more than the TUNDRA partition holds");
+    }
+    if (copy_run.file_count == LOG_FILES_CAPACITY) {
+        return engine::fail("the stick has more than ", LOG_FILES_CAPACITY,
+                            " logs, more than one copy takes");
+    }
+    LogName made;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (check_room(folder, label, name, item.size) != Result::Success ||
+        create_log_file(folder, name, made, file) != Result::Success) {
         return Result::Failed;
-    const HANDLE file = sys::CreateFileW(path.data, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return engine::fail("cannot write ", engine::path_text(path), " (Windows error ",
-                            sys::GetLastError(), ")");
     }
-    const Result result = copy_clusters(volume, item, file, name, label);
-    if (result == Result::Success) {
+    copy_run.files[copy_run.file_count++] = file;
+    if (copy_clusters(volume, item, file, name, label) != Result::Success)
+        return Result::Failed;
+    if (made.length == name.length) {
         engine::report("copied ", label, "\\", name, " (", item.size, " bytes)\n");
+    } else {
+        engine::report("copied ", label, "\\", name, " (", item.size, " bytes) as ", made, ", as ",
+                       name, " is taken\n");
     }
-    (void)sys::CloseHandle(file);
-    return result;
+    return Result::Success;
 }
 
 Result copy_logs(const TargetDisk& stick, WideText folder, uint32_t& skipped) {
@@ -245,28 +387,32 @@ Result copy_logs(const TargetDisk& stick, WideText folder, uint32_t& skipped) {
     FatVolume volume;
     bool present = false;
     uint32_t tundra_cluster = 0;
-    if (parse_boot_sector(*partition, volume) != Result::Success ||
-        find_tundra_directory(volume, present, tundra_cluster) != Result::Success) {
+    if (parse_boot_sector(*partition, volume) != Result::Success)
         return Result::Failed;
+    if (uint64_t{volume.cluster_count} + 2 > CLUSTER_MARK_CAPACITY) {
+        return engine::fail("the TUNDRA partition's FAT has more clusters than FAT32 can number");
     }
+    memset(copied_clusters, 0, (uint64_t{volume.cluster_count} + 2 + 63) / 64 * 8);
+    if (find_tundra_directory(volume, present, tundra_cluster, skipped) != Result::Success)
+        return Result::Failed;
     if (!present) {
-        engine::report("no TUNDRA folder on the stick: no logs to copy\n");
+        if (skipped == 0)
+            engine::report("no TUNDRA folder on the stick: no logs to copy\n");
         return Result::Success;
     }
-    if (make_folder(folder) != Result::Success)
-        return Result::Failed;
-    return copy_tundra_directory(volume, tundra_cluster, folder, skipped);
+    Result result = make_folder(folder, log_folder_security());
+    if (result == Result::Success)
+        result = open_log_folder(folder, copy_run.folder);
+    if (result == Result::Success)
+        result = copy_tundra_directory(volume, tundra_cluster, folder, skipped);
+    end_copy_run(result);
+    return result;
 }
 
 Result fail_for_skipped_logs(uint32_t skipped) {
-    if (skipped == 1) {
-        return engine::fail(
-            "1 log file has a name that cannot be a file name here, so it was not "
-            "copied (the warning above names it)");
-    }
-    return engine::fail(skipped,
-                        " log files have names that cannot be file names here, so they were not "
-                        "copied (the warnings above name them)");
+    if (skipped == 1)
+        return engine::fail("1 log was not copied (the warning above says why)");
+    return engine::fail(skipped, " logs were not copied (the warnings above say why)");
 }
 
 }  // namespace engine

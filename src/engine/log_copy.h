@@ -14,12 +14,16 @@ namespace engine {
 // The most that one read of a file moves: a run of consecutive clusters.
 constexpr uint32_t LOG_RUN_BYTES = 262144;
 constexpr uint32_t LOG_LISTING_CAPACITY = 256;
+// The most files one copy makes: each is held open until the copy ends.
+constexpr uint32_t LOG_FILES_CAPACITY = 512;
 
 static_assert(LOG_RUN_BYTES <= formats::DIRECTORY_BUFFER_BYTES);
 
 // Copies the logs; a stick without a TUNDRA partition or folder has none.
-// A file whose name cannot be a file name here is not copied: a warning
-// line names it and `skipped` counts it.
+// A file whose name cannot be a file name here is not copied, nor what lies
+// past a listing that filled its array: a warning line says so and
+// `skipped` counts it. No copy lands on a name that is there already; a
+// copy that fails deletes every file it made.
 Result copy_logs(const TargetDisk& stick, WideText folder, uint32_t& skipped);
 
 // One file into `folder`; `label` names its folder on the stick in messages.

@@ -17,9 +17,60 @@ Result cannot_make(WideText path, DWORD code) {
                         code, ")");
 }
 
+// The end of the path component that starts at `at`.
+uint64_t component_end(WideText path, uint64_t at) {
+    while (at < path.length && !is_separator(path.data[at]))
+        ++at;
+    return at;
+}
+
+bool starts_with(WideText path, const char* start) {
+    uint64_t i = 0;
+    for (; start[i] != 0; ++i) {
+        if (i == path.length)
+            return false;
+        const WCHAR unit = path.data[i];
+        const WCHAR want = static_cast<WCHAR>(start[i]);
+        if (unit != want && !(is_separator(unit) && is_separator(want)) &&
+            !(want >= 'A' && want <= 'Z' && unit == want + 32)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool is_drive(WideText path, uint64_t at) {
+    return path.length >= at + 2 && path.data[at + 1] == ':';
+}
+
+// What a path names, opened without following a link at its end.
+enum class Found : uint8_t { Nothing, Folder, Link, Other };
+
+Found what_is(LPCWSTR path, DWORD& code) {
+    const HANDLE h = sys::CreateFileW(
+        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        code = sys::GetLastError();
+        return Found::Nothing;
+    }
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    Found found = Found::Other;
+    if (!sys::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &info, sizeof info)) {
+        code = sys::GetLastError();
+        found = Found::Nothing;
+    } else if ((info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        found = Found::Link;
+    } else if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        found = Found::Folder;
+    }
+    (void)sys::CloseHandle(h);
+    return found;
+}
+
 }  // namespace
 
-Result path_join(WideText folder, const char* name, uint32_t name_length, WideText& joined) {
+Result path_join(WideText folder, const WCHAR* name, uint32_t name_length, WideText& joined) {
     if (folder.length > LOG_PATH_CAPACITY || name_length + 2 > LOG_PATH_CAPACITY - folder.length) {
         return engine::fail("a path is too long");
     }
@@ -28,33 +79,91 @@ Result path_join(WideText folder, const char* name, uint32_t name_length, WideTe
         joined_path[length] = folder.data[length];
     if (length > 0 && !is_separator(joined_path[length - 1]))
         joined_path[length++] = '\\';
-    for (uint32_t i = 0; i < name_length; ++i) {
-        joined_path[length++] = static_cast<WCHAR>(static_cast<uint8_t>(name[i]));
-    }
+    for (uint32_t i = 0; i < name_length; ++i)
+        joined_path[length++] = name[i];
     joined_path[length] = 0;
     joined = {joined_path, length};
     return Result::Success;
 }
 
-Result make_folder(WideText path) {
+Result path_join(WideText folder, const char* ascii_name, uint32_t name_length, WideText& joined) {
+    WCHAR name[16];
+    if (name_length > sizeof name / sizeof name[0])
+        return engine::fail("a path is too long");
+    for (uint32_t i = 0; i < name_length; ++i)
+        name[i] = static_cast<WCHAR>(static_cast<uint8_t>(ascii_name[i]));
+    return path_join(folder, name, name_length, joined);
+}
+
+uint64_t path_root_length(WideText path) {
+    uint64_t at = 0;
+    if (starts_with(path, "\\\\?\\") || starts_with(path, "\\\\.\\")) {
+        at = 4;
+        if (!starts_with(WideText{path.data + at, path.length - at}, "UNC\\"))
+            return is_drive(path, at) ? at + 2 : component_end(path, at);
+        at += 4;
+    } else if (starts_with(path, "\\\\")) {
+        at = 2;
+    } else {
+        return is_drive(path, 0) ? 2 : 0;
+    }
+    // \\server\share, the share being the first folder there is.
+    const uint64_t server_end = component_end(path, at);
+    return server_end < path.length ? component_end(path, server_end + 1) : server_end;
+}
+
+Result make_folder(WideText path, LPSECURITY_ATTRIBUTES security) {
     if (path.length >= LOG_PATH_CAPACITY)
         return engine::fail("a path is too long");
-    for (uint64_t i = 1; i <= path.length; ++i) {
+    const uint64_t root = path_root_length(path);
+    for (uint64_t i = root + 1; i <= path.length; ++i) {
         if (i < path.length && !is_separator(path.data[i]))
             continue;
-        if (i == 2 && path.data[1] == ':')
-            continue;  // a drive such as C:
         for (uint64_t k = 0; k < i; ++k)
             folder_prefix[k] = path.data[k];
         folder_prefix[i] = 0;
-        if (sys::CreateDirectoryW(folder_prefix, nullptr))
+        if (sys::CreateDirectoryW(folder_prefix, security))
             continue;
-        const DWORD code = sys::GetLastError();
+        DWORD code = sys::GetLastError();
         if (code == ERROR_ALREADY_EXISTS)
             continue;
-        if (code == ERROR_ACCESS_DENIED && i < path.length)
+        const DWORD create_code = code;
+        if (what_is(folder_prefix, code) == Found::Folder)
             continue;
-        return cannot_make(path, code);
+        if (create_code == ERROR_ACCESS_DENIED && i < path.length)
+            continue;
+        return cannot_make(path, create_code);
+    }
+    return Result::Success;
+}
+
+Result open_log_folder(WideText path, HANDLE& folder) {
+    // No FILE_SHARE_DELETE: while this handle is open the folder cannot be
+    // renamed or deleted, so no link can take its place.
+    folder = sys::CreateFileW(path.data,
+                              FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY |
+                                  FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        return engine::fail("cannot open the folder ", engine::path_text(path), " (Windows error ",
+                            sys::GetLastError(), ")");
+    }
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (!sys::GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &info, sizeof info)) {
+        const DWORD code = sys::GetLastError();
+        (void)sys::CloseHandle(folder);
+        folder = INVALID_HANDLE_VALUE;
+        return engine::fail("cannot open the folder ", engine::path_text(path), " (Windows error ",
+                            code, ")");
+    }
+    if ((info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        (void)sys::CloseHandle(folder);
+        folder = INVALID_HANDLE_VALUE;
+        return engine::fail(engine::path_text(path),
+                            " is a junction or link, or not a folder: no logs are written "
+                            "through it");
     }
     return Result::Success;
 }

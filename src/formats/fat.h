@@ -14,7 +14,10 @@ using run::Result;
 
 constexpr uint32_t DIRECTORY_BUFFER_BYTES = 262144;
 constexpr uint32_t FAT_WINDOW_BYTES = 65536;
-constexpr uint32_t MAX_DIRECTORY_CLUSTERS = 65537;
+// FAT allows a directory at most 65,536 entries of 32 bytes: a chain that
+// goes on past them loops, however large its clusters are.
+constexpr uint32_t MAX_DIRECTORY_ENTRIES = 65536;
+constexpr uint64_t MAX_DIRECTORY_BYTES = uint64_t{MAX_DIRECTORY_ENTRIES} * 32;
 constexpr uint8_t ATTRIBUTE_VOLUME_LABEL = 0x08;
 constexpr uint8_t ATTRIBUTE_DIRECTORY = 0x10;
 
@@ -69,9 +72,18 @@ Result parse_boot_sector(const DiskRegion& partition, FatVolume& volume);
 // result Success) when the disk has no TUNDRA partition.
 Result open_tundra_volume(const DiskRegion& disk, FatVolume& volume, bool& found);
 
-// Stores up to `capacity` items of the directory; `count` says how many.
+// Stores up to `capacity` items of the directory; `count` says how many,
+// and `full` whether the directory held more than `capacity` (those are
+// not listed).
 Result list_directory(const FatVolume& volume, DirectoryRef directory, DirItem* items,
                       uint32_t capacity, uint32_t& count);
+Result list_directory(const FatVolume& volume, DirectoryRef directory, DirItem* items,
+                      uint32_t capacity, uint32_t& count, bool& full);
+
+// The bytes of the volume's data area: no file on it can be larger.
+inline uint64_t data_area_bytes(const FatVolume& volume) {
+    return uint64_t{volume.cluster_count} * volume.cluster_size;
+}
 
 // The cluster after `cluster`, or nothing at the end of the chain.
 Result next_cluster(const FatVolume& volume, uint32_t cluster, std::optional<uint32_t>& next);

@@ -21,6 +21,7 @@ struct Listing {
     uint32_t capacity;
     uint32_t count;
     bool stopped;
+    bool full;
 };
 
 // Scans one piece of a directory, 32 bytes at a time.
@@ -39,6 +40,7 @@ void scan(const uint8_t* bytes, uint64_t length, Listing& listing) {
             continue;  // labels and long names
         if (listing.count == listing.capacity) {
             listing.stopped = true;
+            listing.full = true;
             return;
         }
         DirItem& item = listing.items[listing.count++];
@@ -70,9 +72,15 @@ Result list_chain(const FatVolume& volume, uint32_t first_cluster, Listing& list
         return run::fail("a directory on the TUNDRA partition starts at cluster ", start,
                          ", which the volume does not have");
     }
+    // A directory holds at most MAX_DIRECTORY_BYTES, and no chain has more
+    // clusters than the volume: one that goes on past either loops.
+    const uint64_t most_by_size =
+        (MAX_DIRECTORY_BYTES + volume.cluster_size - 1) / volume.cluster_size;
+    const uint64_t most_clusters =
+        most_by_size < volume.cluster_count ? most_by_size : volume.cluster_count;
     std::optional<uint32_t> cluster = start;
-    for (uint32_t read = 0; cluster.has_value(); ++read) {
-        if (read == MAX_DIRECTORY_CLUSTERS) {
+    for (uint64_t read = 0; cluster.has_value(); ++read) {
+        if (read == most_clusters) {
             return run::fail("a directory on the TUNDRA partition loops");
         }
         const uint64_t offset = volume.data_offset + uint64_t{*cluster - 2} * volume.cluster_size;
@@ -96,13 +104,20 @@ uint8_t* directory_buffer() {
 }
 
 Result list_directory(const FatVolume& volume, DirectoryRef directory, DirItem* items,
-                      uint32_t capacity, uint32_t& count) {
-    Listing listing{items, capacity, 0, false};
+                      uint32_t capacity, uint32_t& count, bool& full) {
+    Listing listing{items, capacity, 0, false, false};
     const Result result = directory.fixed_root
                               ? list_fixed_root(volume, listing)
                               : list_chain(volume, directory.first_cluster, listing);
     count = listing.count;
+    full = listing.full;
     return result;
+}
+
+Result list_directory(const FatVolume& volume, DirectoryRef directory, DirItem* items,
+                      uint32_t capacity, uint32_t& count) {
+    bool full = false;
+    return list_directory(volume, directory, items, capacity, count, full);
 }
 
 const DirItem* find_item(const DirItem* items, uint32_t count, const char name[11]) {

@@ -61,6 +61,17 @@ Result parse_boot_sector(const DiskRegion& partition, FatVolume& volume) {
     volume.type = volume.cluster_count < 4085    ? FatType::Fat12
                   : volume.cluster_count < 65525 ? FatType::Fat16
                                                  : FatType::Fat32;
+    // The boot sector decides the FAT type, but a volume has no more clusters
+    // than its partition holds: a boot sector that claims more would let a
+    // chain run through clusters that are not there, and files grow past the
+    // stick's size.
+    const uint64_t data_start = first_data * bytes_per_sector;
+    const uint64_t length = partition.end > partition.first ? partition.end - partition.first : 0;
+    const uint64_t room = length > data_start ? (length - data_start) / cluster_size : 0;
+    if (room == 0)
+        return run::fail("the TUNDRA partition's FAT has no data area");
+    if (room < volume.cluster_count)
+        volume.cluster_count = static_cast<uint32_t>(room);
     volume.fat_offset = uint64_t{reserved} * bytes_per_sector;
     volume.root_area_offset = (uint64_t{reserved} + uint64_t{fat_count} * fat_sectors) * bytes_per_sector;
     volume.data_offset = first_data * bytes_per_sector;

@@ -35,7 +35,7 @@ struct HostObject {
     bool signalled = false;
 };
 
-constexpr size_t HOST_HANDLE_CAPACITY = 256;
+constexpr size_t HOST_HANDLE_CAPACITY = 1024;
 constexpr uintptr_t HOST_HANDLE_BASE = 0x10000;
 
 std::mutex pool_mutex;
@@ -79,6 +79,8 @@ DWORD error_from_errno(int e) {
             return ERROR_ACCESS_DENIED;
         case EEXIST:
             return ERROR_ALREADY_EXISTS;
+        case ENOSPC:
+            return ERROR_DISK_FULL;
         case EMFILE:
         case ENFILE:
             return ERROR_TOO_MANY_OPEN_FILES;
@@ -179,29 +181,35 @@ BOOL WINAPI host_CloseHandle(HANDLE h) {
     return TRUE;
 }
 
-BOOL WINAPI host_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+// POSIX has no access lists: a folder made with a security descriptor is
+// made for its owner alone (and root), which is what the system's
+// descriptors ask for; without one it gets the usual mode.
+BOOL WINAPI host_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
     char name[4096];
     if (!utf8_path(path, name, sizeof name))
         return fail_with(ERROR_INVALID_PARAMETER);
-    if (mkdir(name, 0755) != 0)
+    const bool owner_only = security != nullptr && security->lpSecurityDescriptor != nullptr;
+    if (mkdir(name, owner_only ? 0700 : 0755) != 0)
         return fail_with(error_from_errno(errno));
     return TRUE;
 }
 
-HANDLE WINAPI host_CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
-                               DWORD disposition, DWORD, HANDLE) {
-    char name[4096];
-    if (!utf8_path(path, name, sizeof name)) {
-        last_error = ERROR_INVALID_PARAMETER;
-        return INVALID_HANDLE_VALUE;
-    }
+// Opens what the path names as POSIX opens it, with the flags that stand
+// for Windows' own: a symbolic link is what a reparse point is on Windows,
+// so FILE_FLAG_OPEN_REPARSE_POINT opens the link itself (O_NOFOLLOW, and
+// O_PATH for a handle that can only be asked what it is), and
+// FILE_FLAG_BACKUP_SEMANTICS lets a folder be opened.
+int open_as_windows(const char* name, DWORD access, DWORD disposition, DWORD file_flags) {
     int flags = O_CLOEXEC;
-    const bool reads = (access & GENERIC_READ) != 0 || access == 0;
+    const bool reads = (access & GENERIC_READ) != 0 || (access & GENERIC_WRITE) == 0;
     const bool writes = (access & GENERIC_WRITE) != 0;
     flags |= writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
+    const bool no_follow = (file_flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    if (no_follow)
+        flags |= O_NOFOLLOW;
     switch (disposition) {
         case CREATE_NEW:
-            flags |= O_CREAT | O_EXCL;
+            flags |= O_CREAT | O_EXCL;  // never follows a link in the last place
             break;
         case CREATE_ALWAYS:
             flags |= O_CREAT | O_TRUNC;
@@ -215,13 +223,34 @@ HANDLE WINAPI host_CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATT
         default:
             break;
     }
-    const int fd = open(name, flags, 0644);
+    const bool folders = (file_flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+    if (folders && disposition == OPEN_EXISTING) {
+        const int fd =
+            open(name, O_CLOEXEC | O_RDONLY | O_DIRECTORY | (no_follow ? O_NOFOLLOW : 0));
+        if (fd >= 0 || (errno != ENOTDIR && errno != ELOOP))
+            return fd;
+    }
+    int fd = open(name, flags, 0644);
+    if (fd < 0 && errno == ELOOP && no_follow && disposition == OPEN_EXISTING)
+        fd = open(name, O_CLOEXEC | O_PATH | O_NOFOLLOW);
+    return fd;
+}
+
+HANDLE WINAPI host_CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
+                               DWORD disposition, DWORD file_flags, HANDLE) {
+    char name[4096];
+    if (!utf8_path(path, name, sizeof name)) {
+        last_error = ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    const int fd = open_as_windows(name, access, disposition, file_flags);
     if (fd < 0) {
         last_error = errno == EEXIST ? ERROR_FILE_EXISTS : error_from_errno(errno);
         return INVALID_HANDLE_VALUE;
     }
     struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if ((file_flags & FILE_FLAG_BACKUP_SEMANTICS) == 0 && fstat(fd, &info) == 0 &&
+        S_ISDIR(info.st_mode)) {
         close(fd);
         last_error = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
@@ -289,6 +318,28 @@ BOOL WINAPI host_GetDiskFreeSpaceExW(LPCWSTR folder, PULARGE_INTEGER free_to_cal
         total->QuadPart = static_cast<ULONGLONG>(info.f_blocks) * info.f_frsize;
     if (free_total != nullptr)
         free_total->QuadPart = static_cast<ULONGLONG>(info.f_bfree) * info.f_frsize;
+    return TRUE;
+}
+
+// What a file is, as Windows answers FileAttributeTagInfo: a symbolic link
+// is a reparse point.
+BOOL WINAPI host_GetFileInformationByHandleEx(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                              DWORD size) {
+    const int fd = file_fd(h);
+    if (fd < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
+    if (kind != FileAttributeTagInfo || size < sizeof(FILE_ATTRIBUTE_TAG_INFO))
+        return fail_with(ERROR_INVALID_PARAMETER);
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return fail_with(error_from_errno(errno));
+    FILE_ATTRIBUTE_TAG_INFO answer{FILE_ATTRIBUTE_NORMAL, 0};
+    if (S_ISLNK(status.st_mode)) {
+        answer = {FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_SYMLINK};
+    } else if (S_ISDIR(status.st_mode)) {
+        answer.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    }
+    memcpy(info, &answer, sizeof answer);
     return TRUE;
 }
 
@@ -386,7 +437,8 @@ HANDLE WINAPI host_ReOpenFile(HANDLE original, DWORD access, DWORD, DWORD) {
     return h == nullptr ? INVALID_HANDLE_VALUE : h;
 }
 
-// Only the delete disposition. POSIX cannot unlink through a descriptor:
+// Only the delete disposition, of a file or an empty folder. POSIX cannot
+// unlink through a descriptor:
 // the name the descriptor was opened under is unlinked only while it still
 // names that same file (device and inode), and at once rather than at the
 // last close, which no reader through an open descriptor can tell apart.
@@ -411,7 +463,7 @@ BOOL WINAPI host_SetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS 
         held.st_ino != named.st_ino) {
         return fail_with(ERROR_ACCESS_DENIED);
     }
-    if (unlink(name) != 0)
+    if ((S_ISDIR(held.st_mode) ? rmdir(name) : unlink(name)) != 0)
         return fail_with(error_from_errno(errno));
     return TRUE;
 }
@@ -460,6 +512,39 @@ uint64_t monotonic_ns() {
 
 ULONGLONG WINAPI host_GetTickCount64() {
     return monotonic_ns() / 1000000u;
+}
+
+// The OEM code page of a US or Western European Windows, 437: bytes from
+// 0x80 up, as Unicode.
+const WCHAR OEM_437_HIGH[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
+    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
+    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
+    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
+    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
+    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+// Only the OEM code page, which FAT short names are written in.
+int WINAPI host_MultiByteToWideChar(UINT code_page, DWORD, LPCCH bytes, int byte_count,
+                                    LPWSTR units, int capacity) {
+    if (code_page != CP_OEMCP || byte_count < 0 || (capacity != 0 && capacity < byte_count)) {
+        last_error = capacity != 0 && capacity < byte_count ? ERROR_INSUFFICIENT_BUFFER
+                                                            : ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    if (capacity == 0)
+        return byte_count;
+    for (int i = 0; i < byte_count; ++i) {
+        const uint8_t b = static_cast<uint8_t>(bytes[i]);
+        units[i] = b < 0x80 ? b : OEM_437_HIGH[b - 0x80];
+    }
+    return byte_count;
 }
 
 BOOL WINAPI host_QueryPerformanceCounter(LARGE_INTEGER* count) {

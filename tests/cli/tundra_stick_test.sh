@@ -127,6 +127,15 @@ has_line "copied TUNDRA\\LOGS\\EMPTY.LOG (0 bytes)" "logs"
 diff -r "$expected_logs" "$work/logs" >/dev/null || fail "logs: the folder differs"
 cmp -s "$images/logs.img" "$work/logs-stick.img" || fail "logs: the target changed"
 
+# A second copy into the same folder leaves the first as it is and takes
+# numbered names beside it.
+run logs --target "$(as_arg "$work/logs-stick.img")" --logs "$(as_arg "$work/logs")"
+expect_rc 0 "logs again"
+has_line "copied TUNDRA\\LOG.TXT (20 bytes) as LOG (2).TXT, as LOG.TXT is taken" "logs again"
+diff -r "$expected_logs" "$work/logs" -x '* (2)*' >/dev/null || fail "logs again: the first copy changed"
+cmp -s "$expected_logs/LOG.TXT" "$work/logs/LOG (2).TXT" || fail "logs again: no LOG (2).TXT"
+cmp -s "$expected_logs/LOGS/README" "$work/logs/LOGS/README (2)" || fail "logs again: no README (2)"
+
 # backup: the whole stick into a new file, never over an existing one.
 backup_arg=$(as_arg "$folder/backup.img")
 run backup --target "$(as_arg "$work/stick.img")" --out "$backup_arg"

@@ -24,6 +24,32 @@ engine::WideText text_of(const Wide& text) {
 
 std::vector<Wide> folders_made;
 std::map<Wide, DWORD> answers;  // folder -> error; absent: made
+std::vector<Wide> existing;     // folders that are there, as a handle on them says
+
+const HANDLE EXISTING_FOLDER = reinterpret_cast<HANDLE>(uintptr_t{0x7770});
+
+HANDLE WINAPI existing_folder_open(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                   HANDLE) {
+    for (const Wide& folder : existing) {
+        if (folder == path)
+            return EXISTING_FOLDER;
+    }
+    sys::SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI existing_folder_information(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                        DWORD) {
+    if (h != EXISTING_FOLDER || kind != FileAttributeTagInfo)
+        return FALSE;
+    const FILE_ATTRIBUTE_TAG_INFO folder{FILE_ATTRIBUTE_DIRECTORY, 0};
+    memcpy(info, &folder, sizeof folder);
+    return TRUE;
+}
+
+BOOL WINAPI existing_folder_close(HANDLE h) {
+    return h == EXISTING_FOLDER;
+}
 
 BOOL WINAPI recording_create_directory(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
     folders_made.emplace_back(path);
@@ -69,7 +95,32 @@ TEST(LogPaths, MakeFolderMakesEachLevel) {
         std::map<std::string, DWORD> answers;
         std::vector<std::string> tried;
         std::string reason;  // empty: made
+        std::vector<std::string> existing = {};
     } cases[] = {
+        // Drive roots, shares and "\\?\" paths: their roots are never made,
+        // and a root, or any folder that is there, is fine whatever Windows
+        // answers when asked to make it.
+        {"E:\\", {{"E:\\", ERROR_ACCESS_DENIED}}, {"E:\\"}, "", {"E:\\"}},
+        {"E:\\logs", {}, {"E:\\logs"}, ""},
+        {"\\\\server\\share\\logs", {}, {"\\\\server\\share\\logs"}, ""},
+        {"\\\\server\\share",
+         {{"\\\\server\\share", ERROR_INVALID_NAME}},
+         {},
+         "",
+         {"\\\\server\\share"}},
+        {"\\\\?\\C:\\logs\\new", {}, {"\\\\?\\C:\\logs", "\\\\?\\C:\\logs\\new"}, ""},
+        {"\\\\?\\UNC\\server\\share\\logs", {}, {"\\\\?\\UNC\\server\\share\\logs"}, ""},
+        {"\\\\?\\Volume{1}\\logs", {}, {"\\\\?\\Volume{1}\\logs"}, ""},
+        {"C:\\stick-logs",
+         {{"C:\\stick-logs", ERROR_ACCESS_DENIED}},
+         {"C:\\stick-logs"},
+         "",
+         {"C:\\stick-logs"}},
+        {"C:\\stick-logs",
+         {{"C:\\stick-logs", ERROR_WRITE_PROTECT}},
+         {"C:\\stick-logs"},
+         "",
+         {"C:\\stick-logs"}},
         {"C:\\logs\\new", {}, {"C:\\logs", "C:\\logs\\new"}, ""},
         {"C:\\logs\\new\\",
          {{"C:\\logs\\new\\", ERROR_ALREADY_EXISTS}},
@@ -93,10 +144,16 @@ TEST(LogPaths, MakeFolderMakesEachLevel) {
     };
     sim::Machine machine;  // restores the call table at the end
     sys::calls.CreateDirectoryW = recording_create_directory;
+    sys::calls.CreateFileW = existing_folder_open;
+    sys::calls.GetFileInformationByHandleEx = existing_folder_information;
+    sys::calls.CloseHandle = existing_folder_close;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path.substr(0, 40));
         folders_made.clear();
         answers.clear();
+        existing.clear();
+        for (const std::string& folder : c.existing)
+            existing.push_back(wide(folder));
         for (const auto& [folder, error] : c.answers)
             answers[wide(folder)] = error;
         const Wide path = wide(c.path);

@@ -250,26 +250,71 @@ TEST_F(FatTest, FatEntryPastThePartitionEndFails) {
               "the TUNDRA partition's FAT entry at byte 632 lies past the partition's end");
 }
 
-TEST_F(FatTest, LoopingDirectoryStopsAfter65537Clusters) {
+// A directory whose chain leads back to itself is read no further than the
+// most a directory can hold (65,536 entries of 32 bytes), or the volume's
+// clusters when there are fewer: never 65,537 clusters of 256 KiB.
+TEST_F(FatTest, LoopingDirectoryCostsAtMostItsLargestSize) {
+    const struct {
+        int type;
+        uint32_t clusters;
+        uint8_t sectors_per_cluster;
+        uint64_t cluster_reads;
+    } cases[] = {
+        {32, 65525, 1, 4096},  // 2 MiB of 512-byte clusters
+        {16, 5000, 64, 64},    // 2 MiB of 32 KiB clusters
+        {16, 5000, 128, 32},   // 64 KiB clusters
+        {12, 400, 1, 400},     // a volume smaller than a full directory
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sectors_per_cluster);
+        FatSpec spec;
+        spec.type = c.type;
+        spec.cluster_count = c.clusters;
+        spec.sectors_per_cluster = c.sectors_per_cluster;
+        FatImage image(spec);
+        const uint32_t looping = image.add_directory(0, "TUNDRA");
+        image.set_fat(looping, looping);
+        // Fill the cluster with deleted entries so that the scan never stops.
+        const uint64_t at = image.cluster_offset(looping);
+        for (uint32_t e = 0; e < spec.sectors_per_cluster * 16u; ++e)
+            image.bytes[at + e * 32] = 0xE5;
+        OpenVolume opened(machine, image.bytes, next_drive_++);
+        ASSERT_EQ(opened.parsed, engine::Result::Success);
+        machine.reset_uses();
+        formats::DirItem items[4];
+        uint32_t count = 0;
+        EXPECT_EQ(formats::list_directory(opened.volume, {false, looping}, items, 4, count),
+                  engine::Result::Failed);
+        EXPECT_EQ(fixtures::failure_text(), "a directory on the TUNDRA partition loops");
+        // The clusters and one FAT window.
+        EXPECT_EQ(machine.uses("ReadFile"), c.cluster_reads + 1);
+    }
+}
+
+// A boot sector that claims more clusters than its partition holds keeps
+// its FAT type, but counts only the clusters that are there.
+TEST_F(FatTest, ClusterCountIsClampedToThePartition) {
     FatSpec spec;
-    spec.type = 32;
-    spec.cluster_count = 65525;
+    spec.type = 16;
+    spec.cluster_count = 5000;
     FatImage image(spec);
-    const uint32_t looping = image.add_directory(0, "TUNDRA");
-    image.set_fat(looping, looping);
-    // Fill the cluster with deleted entries so that the scan never stops.
-    const uint64_t at = image.cluster_offset(looping);
-    for (uint32_t e = 0; e < 16; ++e) image.bytes[at + e * 32] = 0xE5;
-    OpenVolume opened(machine, image.bytes, next_drive_++);
-    ASSERT_EQ(opened.parsed, engine::Result::Success);
-    formats::FatVolume& volume = opened.volume;
-    machine.reset_uses();
-    formats::DirItem items[4];
-    uint32_t count = 0;
-    EXPECT_EQ(formats::list_directory(volume, {false, looping}, items, 4, count),
-              engine::Result::Failed);
-    EXPECT_EQ(fixtures::failure_text(), "a directory on the TUNDRA partition loops");
-    EXPECT_EQ(machine.uses("ReadFile"), 65537u + 1);  // the clusters and one FAT window
+    const uint64_t data_offset = image.cluster_offset(2);
+    // 4 GiB of data clusters claimed; the bytes hold 5000 clusters.
+    spec.cluster_count = 5000;
+    uint8_t* boot = image.bytes.data();
+    const uint32_t claimed = 0xFFFFFFF0u;
+    boot[19] = boot[20] = 0;
+    memcpy(boot + 32, &claimed, 4);
+    formats::FatVolume volume;
+    ASSERT_EQ(parse(image.bytes, volume), engine::Result::Success) << fixtures::failure_text();
+    EXPECT_EQ(volume.type, formats::FatType::Fat32);  // as the claimed count says
+    EXPECT_EQ(volume.cluster_count, (image.bytes.size() - data_offset) / 512);
+    EXPECT_EQ(formats::data_area_bytes(volume), image.bytes.size() - data_offset);
+
+    // A data area that starts past the partition's end holds nothing.
+    fixtures::Bytes cut(image.bytes.begin(), image.bytes.begin() + data_offset);
+    EXPECT_EQ(parse(cut, volume), engine::Result::Failed);
+    EXPECT_EQ(fixtures::failure_text(), "the TUNDRA partition's FAT has no data area");
 }
 
 TEST_F(FatTest, ListingSkipsWhatIsNotAFileOrDirectory) {
