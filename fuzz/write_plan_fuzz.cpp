@@ -2,12 +2,14 @@
 // stick's partition table, the --keep-guid rule, the boot checks on both,
 // the image's table, plan_write and its report line.
 //
-// Input: a flags byte (bit 0: the stick has 4096-byte sectors; bit 1:
-// whole_allowed, --fresh or --other-machine; bit 2: --other-machine; bit 3:
-// an expected stick, as from the window; bits 4-5: how many of the stick's
-// partitions --keep-guid names), the stick's length in 4 bytes
-// (little-endian, cut to what follows), the stick's first bytes, then the
-// image's.
+// Input: a flags byte (bit 1: whole_allowed, --fresh or --other-machine;
+// bit 2: --other-machine; bit 3: an expected stick, as from the window; bits
+// 4-5: how many of the stick's partitions --keep-guid names; bit 6: the last
+// of them misses by one bit; bit 7: a dry run), the stick's length in 4
+// bytes (little-endian, cut to what follows), the stick's first bytes, then
+// the image's. Each input is planned for a stick of 512-byte sectors and
+// again for one of 4096-byte sectors: a flag bit at the front of a large
+// input is seldom flipped.
 //
 // The harness aborts when the --keep-guid rule refuses a stick without a
 // kept partition or passes one with it, or when a plan is not what the
@@ -93,23 +95,11 @@ void check_plan(const engine::WritePlan& plan, uint64_t image_size, uint32_t byt
         violation("a TUNDRA-only plan that writes over the data area");
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < HEADER_BYTES || size > MAXIMUM_INPUT_BYTES)
-        return 0;
-    const uint8_t flags = data[0];
-    uint32_t stick_length;
-    memcpy(&stick_length, data + 1, 4);
-    const uint8_t* rest = data + HEADER_BYTES;
-    const size_t rest_size = size - HEADER_BYTES;
-    if (stick_length > rest_size)
-        stick_length = static_cast<uint32_t>(rest_size);
-
+void plan_once(uint8_t flags, const uint8_t* rest, size_t rest_size, uint32_t stick_length,
+               uint32_t bytes_per_sector) {
     fuzz::DiskShape stick_shape;
-    stick_shape.bytes_per_sector = (flags & 1) != 0 ? 4096 : 512;
-    fuzz::FuzzDisk stick(fuzz::sectors_of(rest, stick_length, 1024, stick_shape.bytes_per_sector),
-                         stick_shape);
+    stick_shape.bytes_per_sector = bytes_per_sector;
+    fuzz::FuzzDisk stick(fuzz::sectors_of(rest, stick_length, 1024, bytes_per_sector), stick_shape);
     fuzz::DiskShape image_shape;
     image_shape.number = 8;
     image_shape.unbuffered = false;  // an image file: no alignment
@@ -132,17 +122,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (refused != stick_has_a_kept_guid(options))
         violation("the --keep-guid rule is wrong");
     if (refused)
-        return 0;
+        return;
     if (engine::apply_boot_checks(image.region(), stick.region(), options) != run::Result::Success)
-        return 0;
+        return;
     if (formats::read_gpt(image.region(), image_table) != run::Result::Success)
         image_table.count = 0;
     engine::WritePlan plan;
-    if (engine::plan_write(stick_table, image_table, image_size, stick_shape.bytes_per_sector,
-                           whole_allowed, plan) != run::Result::Success) {
-        return 0;
+    if (engine::plan_write(stick_table, image_table, image_size, bytes_per_sector, whole_allowed,
+                           plan) != run::Result::Success) {
+        return;
     }
-    check_plan(plan, image_size, stick_shape.bytes_per_sector, whole_allowed);
+    check_plan(plan, image_size, bytes_per_sector, whole_allowed);
     engine::report_plan(plan, (flags & 0x80) != 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < HEADER_BYTES || size > MAXIMUM_INPUT_BYTES)
+        return 0;
+    uint32_t stick_length;
+    memcpy(&stick_length, data + 1, 4);
+    const uint8_t* rest = data + HEADER_BYTES;
+    const size_t rest_size = size - HEADER_BYTES;
+    if (stick_length > rest_size)
+        stick_length = static_cast<uint32_t>(rest_size);
+    for (const uint32_t bytes_per_sector : {512u, 4096u})
+        plan_once(data[0], rest, rest_size, stick_length, bytes_per_sector);
     return 0;
 }
