@@ -9,6 +9,9 @@
 //    below 0x20, a trailing dot or space, or a device name (CON, NUL.TXT, COM1, LPT³);
 //  - the run writes more than twice the stick's partition (the input, padded
 //    to at least 64 KiB): a run copies each byte of the stick once at most;
+//  - a file is created over one that is there already (two stick entries
+//    whose names are equal, or become equal, or an earlier run's copy): a
+//    copy must never replace another;
 //  - a handle the run opened outlives it.
 #include <cerrno>
 #include <cstdint>
@@ -61,6 +64,16 @@ std::string utf8(const char16_t* units) {
 
 bool is_separator(char16_t u) {
     return u == u'\\' || u == u'/';
+}
+
+// The POSIX path that the host binding makes of a Windows path.
+std::string host_path(const char16_t* path) {
+    std::u16string units(path);
+    for (char16_t& u : units) {
+        if (u == u'\\')
+            u = u'/';
+    }
+    return fs::path(units).string();
 }
 
 char16_t upper(char16_t u) {
@@ -148,6 +161,13 @@ HANDLE WINAPI watched_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSEC
             "a file created or opened for writing outside the logs folder or by a name "
             "that is not a plain file name",
             utf8(path));
+    }
+    // CREATE_NEW fails on a name that is taken, which is how a copy finds a
+    // free one; every other way of creating opens what is there.
+    std::error_code unused;
+    if (may_create && disposition != CREATE_NEW && !is_stick &&
+        fs::exists(fs::symlink_status(host_path(path), unused))) {
+        violation("a file created over one that is there already", utf8(path));
     }
     const HANDLE handle =
         binding.CreateFileW(path, access, share, sa, disposition, flags, template_file);
