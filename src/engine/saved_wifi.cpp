@@ -64,6 +64,19 @@ uint8_t carried_byte(uint64_t position) {
     return position < saved_wifi.length ? saved_wifi.bytes[position] : uint8_t{0x20};
 }
 
+// The clusters of the new file rewritten so far: a file of at most 64 KiB in
+// clusters of at least 512 bytes has no more than 128 of them.
+constexpr uint32_t WIFI_FILE_MAX_CLUSTERS = SAVED_WIFI_CAPACITY / 512;
+uint32_t rewritten_clusters[WIFI_FILE_MAX_CLUSTERS];
+
+bool is_among(uint32_t cluster, const uint32_t* clusters, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (clusters[i] == cluster)
+            return true;
+    }
+    return false;
+}
+
 Result cannot_be_written(uint32_t size, uint32_t cluster_bytes) {
     return engine::fail("the new image's TUNDRA\\WIFI.KEY cannot be written here (", size,
                         " bytes, ", cluster_bytes, "-byte clusters)");
@@ -98,7 +111,9 @@ Result rewrite_cluster(const FatVolume& volume, HANDLE handle, uint32_t cluster,
     return Result::Success;
 }
 
-// Walks the new file's chain and rewrites each of its clusters.
+// Walks the new file's chain and rewrites each of its clusters. A chain
+// that comes back to a cluster it rewrote already would overwrite saved
+// bytes that were read back as written: it counts as a loop.
 Result rewrite_file(const FatVolume& volume, HANDLE handle, const DirItem& file) {
     if (!has_cluster(volume, file.first_cluster)) {
         return engine::fail("the new image's TUNDRA\\WIFI.KEY starts at cluster ",
@@ -107,9 +122,11 @@ Result rewrite_file(const FatVolume& volume, HANDLE handle, const DirItem& file)
     uint64_t position = 0;
     uint32_t cluster = file.first_cluster;
     for (uint32_t clusters_done = 0;; ++clusters_done) {
-        if (clusters_done > volume.cluster_count) {
+        if (clusters_done == WIFI_FILE_MAX_CLUSTERS ||
+            is_among(cluster, rewritten_clusters, clusters_done)) {
             return engine::fail("the new image's TUNDRA\\WIFI.KEY loops");
         }
+        rewritten_clusters[clusters_done] = cluster;
         const uint64_t rest = file.size - position;
         const uint32_t count =
             rest < volume.cluster_size ? static_cast<uint32_t>(rest) : volume.cluster_size;

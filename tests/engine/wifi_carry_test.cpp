@@ -55,9 +55,13 @@ Bytes with_carried(Bytes image, const Bytes& saved) {
     return image;
 }
 
-// The new image with the placeholder's chain ending after its first cluster
-// (FAT12, first FAT only: the one that is read).
-Bytes with_short_chain(Bytes image) {
+// The new image with the FAT entry of the placeholder's first cluster set to
+// `next` (FAT12, first FAT only: the one that is read). `next` is the
+// cluster itself, or END_OF_CHAIN.
+constexpr uint32_t END_OF_CHAIN = 0xFFF;
+constexpr uint32_t SAME_CLUSTER = 0;
+
+Bytes with_first_cluster_leading_to(Bytes image, uint32_t next) {
     const size_t partition = 1048576;
     const uint8_t* boot = image.data() + partition;
     const uint32_t bps = boot[11] | boot[12] << 8;
@@ -69,13 +73,15 @@ Bytes with_short_chain(Bytes image) {
         partition + (reserved + boot[16] * fat_sectors) * bps + (root_bytes + bps - 1) / bps * bps;
     const uint32_t cluster =
         static_cast<uint32_t>((placeholder_offset(image) - data) / cluster_bytes + 2);
+    if (next == SAME_CLUSTER)
+        next = cluster;
     uint8_t* entry = image.data() + partition + reserved * bps + cluster + cluster / 2;
     if ((cluster & 1) != 0) {
-        entry[0] |= 0xF0;
-        entry[1] = 0xFF;
+        entry[0] = static_cast<uint8_t>((entry[0] & 0x0F) | (next & 0x0F) << 4);
+        entry[1] = static_cast<uint8_t>(next >> 4);
     } else {
-        entry[0] = 0xFF;
-        entry[1] |= 0x0F;
+        entry[0] = static_cast<uint8_t>(next);
+        entry[1] = static_cast<uint8_t>((entry[1] & 0xF0) | next >> 8);
     }
     return image;
 }
@@ -167,8 +173,14 @@ TEST_F(WifiCarry, NewImagesThatCannotTakeTheNetworks) {
          "the new image's TUNDRA\\WIFI.KEY cannot be written here (4096 bytes, 131072-byte "
          "clusters)",
          ""},
-        {"a chain one cluster short", with_short_chain(real("wifi-new.img")),
+        {"a chain one cluster short",
+         with_first_cluster_leading_to(real("wifi-new.img"), END_OF_CHAIN),
          "the new image's TUNDRA\\WIFI.KEY ends before its size", ""},
+        // Rewriting the first cluster again would put later saved bytes over
+        // earlier ones that were already read back as written.
+        {"a chain that comes back to its first cluster",
+         with_first_cluster_leading_to(real("wifi-new.img"), SAME_CLUSTER),
+         "the new image's TUNDRA\\WIFI.KEY loops", ""},
         {"no WIFI.KEY", real("wifi-new-nokey.img"), "",
          "WARNING: the new image has no TUNDRA\\WIFI.KEY: the saved Wi-Fi networks were not "
          "carried over\n"},
