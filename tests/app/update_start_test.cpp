@@ -114,6 +114,27 @@ class UpdateStartTest : public WindowTest {
         EXPECT_FALSE(checking_was_shown());
     }
 
+    // Starts while another instance (a thread of ours here) holds the update
+    // mutex, and lets that instance end afterwards.
+    void start_while_another_instance_checks() {
+        HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::thread other([&] {
+            HANDLE mutex = CreateMutexW(nullptr, FALSE, MUTEX_NAME);
+            WaitForSingleObject(mutex, 0);
+            SetEvent(taken);
+            WaitForSingleObject(finish, INFINITE);
+            ReleaseMutex(mutex);
+            CloseHandle(mutex);
+        });
+        WaitForSingleObject(taken, INFINITE);
+        start();
+        SetEvent(finish);
+        other.join();
+        CloseHandle(taken);
+        CloseHandle(finish);
+    }
+
     sys::CallTable base_calls;
     update_test::Folder folder;
     std::filesystem::path running = folder / "tundra-usb-installer-x64.exe";
@@ -154,23 +175,8 @@ TEST_F(UpdateStartTest, AnAbandonedMutexCountsAsOwned) {
 }
 
 TEST_F(UpdateStartTest, SkipsWhileAnotherInstanceChecks) {
-    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread other([&] {
-        HANDLE mutex = CreateMutexW(nullptr, FALSE, MUTEX_NAME);
-        WaitForSingleObject(mutex, 0);
-        SetEvent(taken);
-        WaitForSingleObject(finish, INFINITE);
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-    });
-    WaitForSingleObject(taken, INFINITE);
-    start();
-    SetEvent(finish);
-    other.join();
+    start_while_another_instance_checks();
     expect_no_trace();
-    CloseHandle(taken);
-    CloseHandle(finish);
 }
 
 // Each failure on the way skips the check and gives the mutex back.
@@ -344,22 +350,7 @@ TEST_F(LeftoversTest, AHeldLeftoverStaysAndTheStartGoesOn) {
 // An instance that does not hold the mutex touches none of them: another
 // instance may be installing right now.
 TEST_F(LeftoversTest, WithoutTheMutexNothingIsRemoved) {
-    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread other([&] {
-        HANDLE mutex = CreateMutexW(nullptr, FALSE, MUTEX_NAME);
-        WaitForSingleObject(mutex, 0);
-        SetEvent(taken);
-        WaitForSingleObject(finish, INFINITE);
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-    });
-    WaitForSingleObject(taken, INFINITE);
-    start();
-    SetEvent(finish);
-    other.join();
-    CloseHandle(taken);
-    CloseHandle(finish);
+    start_while_another_instance_checks();
     EXPECT_FALSE(app_state.update.has_value());
     EXPECT_EQ(folder.names(), all_names());
 }
