@@ -122,13 +122,20 @@ Result make_folder(WideText path, LPSECURITY_ATTRIBUTES security) {
         for (uint64_t k = 0; k < i; ++k)
             folder_prefix[k] = path.data[k];
         folder_prefix[i] = 0;
-        if (sys::CreateDirectoryW(folder_prefix, security))
-            continue;
-        DWORD code = sys::GetLastError();
-        if (code == ERROR_ALREADY_EXISTS)
-            continue;
-        const DWORD create_code = code;
-        if (what_is(folder_prefix, code) == Found::Folder)
+        const bool made = sys::CreateDirectoryW(folder_prefix, security) != FALSE;
+        const DWORD create_code = made ? ERROR_SUCCESS : sys::GetLastError();
+        // Every level, found or just made, is looked at without following a
+        // link: another user may have put a junction in the way (or swapped
+        // one in for a level just made in a folder of theirs), and what is
+        // made below it would land wherever it points.
+        DWORD code = create_code;
+        const Found found = what_is(folder_prefix, code);
+        if (found == Found::Link) {
+            return engine::fail(engine::path_text({folder_prefix, i}),
+                                " is a junction or link, or not a folder: no logs are written "
+                                "through it");
+        }
+        if (made || found == Found::Folder || create_code == ERROR_ALREADY_EXISTS)
             continue;
         if (create_code == ERROR_ACCESS_DENIED && i < path.length)
             continue;

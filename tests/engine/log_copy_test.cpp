@@ -471,6 +471,21 @@ TEST_F(LogCopy, SymbolicLinksAreNeverFollowed) {
         }
     }
 }
+
+// A link above the logs folder is refused as well: the folders made below
+// it would land wherever it points.
+TEST_F(LogCopy, ALinkAboveTheLogsFolderIsNeverFollowed) {
+    const Bytes stick = real("logs.img");
+    fixtures::TempFolder outer("logs-parent-link");
+    std::filesystem::create_directories(outer.path() / "elsewhere");
+    std::filesystem::create_directory_symlink(outer.path() / "elsewhere", outer.path() / "shared");
+    const engine::Result result = copy_only(stick, outer.wide("shared/logs"));
+    EXPECT_EQ(result, engine::Result::Failed);
+    EXPECT_EQ(failure_text(), outer.narrow("shared") +
+                                  " is a junction or link, or not a folder: no logs are written "
+                                  "through it");
+    EXPECT_TRUE(std::filesystem::is_empty(outer.path() / "elsewhere"));
+}
 #endif
 
 // Sticks made for harm: each ends at once with its reason, after a few
