@@ -6,6 +6,7 @@
 #include <sodium.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "engine/engine_run.h"
@@ -52,23 +53,62 @@ TEST_F(Backup, TheFileHoldsTheWholeStickAndIsNeverReplaced) {
     EXPECT_TRUE(fixtures::read_file((folder.path() / "stick.img").string()) == contents);
 }
 
-TEST_F(Backup, ABackupThatFailsLeavesNoFile) {
+// A short write: Windows reports success with fewer bytes written, as on a
+// full disk.
+decltype(sys::calls.WriteFile) write_below = nullptr;
+BOOL WINAPI short_write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
+    return write_below(h, buffer, count - 512, done, ov);
+}
+
+// Whether the stick's bytes or the file's fail, the run fails: no "backed up"
+// line with a digest that no file holds, and no file that could pass for one.
+TEST_F(Backup, ABackupThatFailsLeavesNoFileAndClaimsNothing) {
     sim::Drive& stick = machine.add_stick({6, "Tundra", "Flash", "BK0006", 9 << 20});
     stick.contents.assign(9 << 20, 0x42);
     fixtures::TempFolder folder("backup-fails");
-    // The second of the backup's reads, at 4 MiB.
-    machine.fail_call("ReadFile", ERROR_GEN_FAILURE, 2);
     const fixtures::WideString out = folder.wide("stick.img");
-    EXPECT_EQ(back_up(out), engine::Result::Failed);
-    EXPECT_EQ(failure_text(), "a read at 4194304 failed (Windows error 31)");
-    EXPECT_TRUE(fixtures::tree_of(folder.path()).empty());
-    // Removed through the handle that made it: the name, in a folder that
-    // someone else may change, could by now lead to another file.
-    EXPECT_EQ(machine.uses("DeleteFileW"), 0u);
-    size_t named = 0;
-    for (const sim::NameUse& use : machine.name_uses())
-        named += use.path == std::u16string(out.begin(), out.end());
-    EXPECT_EQ(named, 1u) << "named once, to make it";
+    const std::string named_out = folder.narrow("stick.img");
+    const struct {
+        const char* name;
+        std::function<void(sim::Machine&)> arrange;
+        std::string reason;
+    } cases[] = {
+        // The second of the backup's reads, at 4 MiB.
+        {"a failed read", [](sim::Machine& m) { m.fail_call("ReadFile", ERROR_GEN_FAILURE, 2); },
+         "a read at 4194304 failed (Windows error 31)"},
+        {"a failed write", [](sim::Machine& m) { m.fail_call("WriteFile", ERROR_DISK_FULL, 2); },
+         "cannot write " + named_out + " (Windows error 112)"},
+        {"a short write",
+         [](sim::Machine&) {
+             write_below = sys::calls.WriteFile;
+             sys::calls.WriteFile = short_write;
+         },
+         "cannot write " + named_out + ": the disk is full"},
+        {"a failed flush",
+         [](sim::Machine& m) { m.fail_call("FlushFileBuffers", ERROR_GEN_FAILURE); },
+         "cannot write " + named_out + " (Windows error 31)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const sys::CallTable calls_before = sys::calls;
+        const size_t names_before = machine.name_uses().size();
+        c.arrange(machine);
+        const engine::Result result = back_up(out);
+        sys::calls = calls_before;
+        machine.clear_faults();
+        EXPECT_EQ(result, engine::Result::Failed);
+        EXPECT_EQ(failure_text(), c.reason);
+        EXPECT_FALSE(any_line_holds("backed up"));
+        EXPECT_TRUE(fixtures::tree_of(folder.path()).empty());
+        // Removed through the handle that made it: the name, in a folder that
+        // someone else may change, could by now lead to another file.
+        EXPECT_EQ(machine.uses("DeleteFileW"), 0u);
+        const std::vector<sim::NameUse> uses = machine.name_uses();
+        size_t named = 0;
+        for (size_t i = names_before; i < uses.size(); ++i)
+            named += uses[i].path == std::u16string(out.begin(), out.end());
+        EXPECT_EQ(named, 1u) << "named once, to make it";
+    }
 }
 
 }  // namespace
