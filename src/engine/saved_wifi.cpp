@@ -64,10 +64,10 @@ uint8_t carried_byte(uint64_t position) {
     return position < saved_wifi.length ? saved_wifi.bytes[position] : uint8_t{0x20};
 }
 
-// The clusters of the new file rewritten so far: a file of at most 64 KiB in
+// The clusters of the new file, in chain order: a file of at most 64 KiB in
 // clusters of at least 512 bytes has no more than 128 of them.
 constexpr uint32_t WIFI_FILE_MAX_CLUSTERS = SAVED_WIFI_CAPACITY / 512;
-uint32_t rewritten_clusters[WIFI_FILE_MAX_CLUSTERS];
+uint32_t file_clusters[WIFI_FILE_MAX_CLUSTERS];
 
 bool is_among(uint32_t cluster, const uint32_t* clusters, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {
@@ -111,39 +111,51 @@ Result rewrite_cluster(const FatVolume& volume, HANDLE handle, uint32_t cluster,
     return Result::Success;
 }
 
-// Walks the new file's chain and rewrites each of its clusters. A chain
-// that comes back to a cluster it rewrote already would overwrite saved
-// bytes that were read back as written: it counts as a loop.
-Result rewrite_file(const FatVolume& volume, HANDLE handle, const DirItem& file) {
+// Finds every cluster that the new file's bytes occupy before any of them is
+// written, so that a chain that comes back to a cluster it already named
+// (later saved bytes would land over earlier ones), leaves the volume or ends
+// early is refused while the stick still holds the image as it was written
+// and read back. Writing while walking would leave the clusters before the
+// fault overwritten.
+Result find_file_clusters(const FatVolume& volume, const DirItem& file, uint32_t& count) {
     if (!has_cluster(volume, file.first_cluster)) {
         return engine::fail("the new image's TUNDRA\\WIFI.KEY starts at cluster ",
                             file.first_cluster, ", which the volume does not have");
     }
-    uint64_t position = 0;
+    const uint64_t needed = (uint64_t{file.size} + volume.cluster_size - 1) / volume.cluster_size;
     uint32_t cluster = file.first_cluster;
-    for (uint32_t clusters_done = 0;; ++clusters_done) {
-        if (clusters_done == WIFI_FILE_MAX_CLUSTERS ||
-            is_among(cluster, rewritten_clusters, clusters_done)) {
+    for (count = 0;;) {
+        if (count == WIFI_FILE_MAX_CLUSTERS || is_among(cluster, file_clusters, count))
             return engine::fail("the new image's TUNDRA\\WIFI.KEY loops");
-        }
-        rewritten_clusters[clusters_done] = cluster;
-        const uint64_t rest = file.size - position;
-        const uint32_t count =
-            rest < volume.cluster_size ? static_cast<uint32_t>(rest) : volume.cluster_size;
-        if (rewrite_cluster(volume, handle, cluster, position, count) != Result::Success) {
-            return Result::Failed;
-        }
-        position += count;
-        if (position == file.size)
+        file_clusters[count++] = cluster;
+        if (count == needed)
             return Result::Success;
         std::optional<uint32_t> next;
         if (next_cluster(volume, cluster, next) != Result::Success)
             return Result::Failed;
-        if (!next.has_value()) {
+        if (!next.has_value())
             return engine::fail("the new image's TUNDRA\\WIFI.KEY ends before its size");
-        }
         cluster = *next;
     }
+}
+
+// Rewrites each cluster of the new file in chain order, each read back
+// before the next.
+Result rewrite_file(const FatVolume& volume, HANDLE handle, const DirItem& file) {
+    uint32_t count = 0;
+    if (find_file_clusters(volume, file, count) != Result::Success)
+        return Result::Failed;
+    uint64_t position = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t rest = file.size - position;
+        const uint32_t bytes =
+            rest < volume.cluster_size ? static_cast<uint32_t>(rest) : volume.cluster_size;
+        if (rewrite_cluster(volume, handle, file_clusters[i], position, bytes) != Result::Success) {
+            return Result::Failed;
+        }
+        position += bytes;
+    }
+    return Result::Success;
 }
 
 }  // namespace

@@ -55,34 +55,66 @@ Bytes with_carried(Bytes image, const Bytes& saved) {
     return image;
 }
 
+// Where the new image's FAT12 volume keeps the placeholder: its first
+// cluster, that cluster's entry in the first FAT (the one that is read), its
+// directory entry, and how many clusters the volume has.
+struct PlaceholderInFat {
+    explicit PlaceholderInFat(const Bytes& image) {
+        const size_t partition = 1048576;
+        const uint8_t* boot = image.data() + partition;
+        const uint32_t bps = boot[11] | boot[12] << 8;
+        const uint32_t cluster_bytes = bps * boot[13];
+        const uint32_t reserved = boot[14] | boot[15] << 8;
+        const uint32_t root_sectors = ((boot[17] | boot[18] << 8) * 32u + bps - 1) / bps;
+        const uint32_t fat_sectors = boot[22] | boot[23] << 8;
+        const uint32_t small_total = boot[19] | boot[20] << 8;
+        const uint32_t total_sectors =
+            small_total != 0 ? small_total
+                             : boot[32] | boot[33] << 8 | boot[34] << 16 | uint32_t{boot[35]} << 24;
+        const uint32_t data_sectors = reserved + boot[16] * fat_sectors + root_sectors;
+        const size_t data = partition + size_t{data_sectors} * bps;
+        cluster = static_cast<uint32_t>((placeholder_offset(image) - data) / cluster_bytes + 2);
+        cluster_count = (total_sectors - data_sectors) / boot[13];
+        fat_entry = partition + size_t{reserved} * bps + cluster + cluster / 2;
+        const char name[] = "WIFI    KEY";
+        directory_entry = std::search(image.begin(), image.end(), name, name + 11) - image.begin();
+    }
+    uint32_t cluster;
+    uint32_t cluster_count;
+    size_t fat_entry;
+    size_t directory_entry;
+};
+
 // The new image with the FAT entry of the placeholder's first cluster set to
-// `next` (FAT12, first FAT only: the one that is read). `next` is the
-// cluster itself, or END_OF_CHAIN.
+// `next`: the cluster itself, or END_OF_CHAIN.
 constexpr uint32_t END_OF_CHAIN = 0xFFF;
 constexpr uint32_t SAME_CLUSTER = 0;
 
 Bytes with_first_cluster_leading_to(Bytes image, uint32_t next) {
-    const size_t partition = 1048576;
-    const uint8_t* boot = image.data() + partition;
-    const uint32_t bps = boot[11] | boot[12] << 8;
-    const uint32_t cluster_bytes = bps * boot[13];
-    const uint32_t reserved = boot[14] | boot[15] << 8;
-    const uint32_t root_bytes = (boot[17] | boot[18] << 8) * 32u;
-    const uint32_t fat_sectors = boot[22] | boot[23] << 8;
-    const size_t data =
-        partition + (reserved + boot[16] * fat_sectors) * bps + (root_bytes + bps - 1) / bps * bps;
-    const uint32_t cluster =
-        static_cast<uint32_t>((placeholder_offset(image) - data) / cluster_bytes + 2);
+    const PlaceholderInFat fat(image);
     if (next == SAME_CLUSTER)
-        next = cluster;
-    uint8_t* entry = image.data() + partition + reserved * bps + cluster + cluster / 2;
-    if ((cluster & 1) != 0) {
+        next = fat.cluster;
+    uint8_t* entry = image.data() + fat.fat_entry;
+    if ((fat.cluster & 1) != 0) {
         entry[0] = static_cast<uint8_t>((entry[0] & 0x0F) | (next & 0x0F) << 4);
         entry[1] = static_cast<uint8_t>(next >> 4);
     } else {
         entry[0] = static_cast<uint8_t>(next);
         entry[1] = static_cast<uint8_t>((entry[1] & 0xF0) | next >> 8);
     }
+    return image;
+}
+
+// The new image whose placeholder's directory entry names the first cluster
+// past the volume's last one.
+Bytes with_placeholder_past_the_volume(Bytes image, uint32_t& first_cluster) {
+    const PlaceholderInFat fat(image);
+    first_cluster = fat.cluster_count + 2;
+    uint8_t* entry = image.data() + fat.directory_entry;
+    entry[20] = static_cast<uint8_t>(first_cluster >> 16);
+    entry[21] = static_cast<uint8_t>(first_cluster >> 24);
+    entry[26] = static_cast<uint8_t>(first_cluster);
+    entry[27] = static_cast<uint8_t>(first_cluster >> 8);
     return image;
 }
 
@@ -163,6 +195,9 @@ TEST_F(WifiCarry, WhatTheOldStickHoldsIsWhatIsCarried) {
 }
 
 TEST_F(WifiCarry, NewImagesThatCannotTakeTheNetworks) {
+    uint32_t past = 0;
+    const Bytes starting_past_the_volume =
+        with_placeholder_past_the_volume(real("wifi-new.img"), past);
     const struct {
         const char* name;
         Bytes image;
@@ -172,6 +207,10 @@ TEST_F(WifiCarry, NewImagesThatCannotTakeTheNetworks) {
         {"128 KiB clusters", real("wifi-new-128k.img"),
          "the new image's TUNDRA\\WIFI.KEY cannot be written here (4096 bytes, 131072-byte "
          "clusters)",
+         ""},
+        {"a first cluster past the volume's last", starting_past_the_volume,
+         "the new image's TUNDRA\\WIFI.KEY starts at cluster " + std::to_string(past) +
+             ", which the volume does not have",
          ""},
         {"a chain one cluster short",
          with_first_cluster_leading_to(real("wifi-new.img"), END_OF_CHAIN),
@@ -203,6 +242,7 @@ TEST_F(WifiCarry, NewImagesThatCannotTakeTheNetworks) {
         } else {
             EXPECT_EQ(result, engine::Result::Failed);
             EXPECT_EQ(failure_text(), c.reason);
+            EXPECT_TRUE(after == c.image) << "a saved byte was written into a file refused";
         }
         expect_keys_wiped();
     }
@@ -247,10 +287,12 @@ TEST_F(WifiCarry, ARunFromTheWindowNeverCarriesNetworks) {
     EXPECT_FALSE(any_line_holds("Wi-Fi"));
 }
 
-// The stick's answer to the one write of a WIFI.KEY cluster.
-enum class ClusterWrite { Refused, StoredChanged };
+// The stick's answer to the one write of a WIFI.KEY cluster: it refuses it,
+// stores other bytes, or stores it and then fails the flush that follows.
+enum class ClusterWrite { Refused, StoredChanged, FlushFails };
 ClusterWrite cluster_write;
 uint64_t cluster_place = 0;
+bool cluster_stored = false;
 sys::CallTable calls_before;
 
 BOOL WINAPI misbehaving_write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done,
@@ -263,10 +305,21 @@ BOOL WINAPI misbehaving_write(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD don
         sys::SetLastError(ERROR_GEN_FAILURE);
         return FALSE;
     }
+    if (cluster_write == ClusterWrite::FlushFails) {
+        cluster_stored = true;
+        return calls_before.WriteFile(h, buffer, count, done, ov);
+    }
     alignas(4096) static uint8_t changed[CLUSTER_BYTES];
     memcpy(changed, buffer, count);
     changed[10] ^= 0x20;
     return calls_before.WriteFile(h, changed, count, done, ov);
+}
+
+BOOL WINAPI flush_failing_after_cluster(HANDLE h) {
+    if (!cluster_stored)
+        return calls_before.FlushFileBuffers(h);
+    sys::SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
 }
 
 TEST_F(WifiCarry, AStickThatDoesNotTakeTheClusterFailsTheRun) {
@@ -280,16 +333,20 @@ TEST_F(WifiCarry, AStickThatDoesNotTakeTheClusterFailsTheRun) {
          "a write at " + std::to_string(cluster_place) + " failed (Windows error 31)"},
         {ClusterWrite::StoredChanged,
          "TUNDRA\\WIFI.KEY reads back differently from what was written: it may be failing"},
+        {ClusterWrite::FlushFails, "the stick did not take the writes (Windows error 31)"},
     };
     for (const auto& c : cases) {
         stick_holding(real("wifi-old-100.img"));
         cluster_write = c.write;
+        cluster_stored = false;
         calls_before = sys::calls;
         sys::calls.WriteFile = misbehaving_write;
+        sys::calls.FlushFileBuffers = flush_failing_after_cluster;
         const engine::Result result = write_onto_stick(image, {});
         sys::calls = calls_before;
         EXPECT_EQ(result, engine::Result::Failed);
         EXPECT_EQ(failure_text(), c.reason);
+        EXPECT_FALSE(has_line(CARRIED));
         expect_keys_wiped();
     }
 }
