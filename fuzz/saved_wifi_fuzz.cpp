@@ -9,9 +9,10 @@
 //
 // The harness aborts when the saved length is beyond its capacity or the
 // saved bytes are only blanks; when the writer changes a byte outside the
-// new partition's data area; and when it reports the networks written while
-// the file, read back through its chain, does not hold them (the saved
-// bytes, cut or padded with spaces to the file's size).
+// new partition's data area, or any byte at all when it fails; and when it
+// reports the networks written while the file, read back through its chain,
+// does not hold them (the saved bytes, cut or padded with spaces to the
+// file's size).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -154,6 +155,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check_the_new_file(stick);
     if (result != run::Result::Success && written)
         violation("a failure that says it wrote");
+    // Nothing here fails a transfer, so a refusal comes from the file's
+    // place on the volume, and is made before a byte is written.
+    if (result != run::Result::Success && stick.contents() != before)
+        violation("a refused file was partly rewritten");
     engine::wipe_saved_wifi();
     return 0;
 }
