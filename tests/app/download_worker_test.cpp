@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -222,16 +223,13 @@ class WorkerTest : public testing::Test {
     Bytes saved_manifest;
 };
 
-const std::string NO_RELEASE = app::TEXT_NO_RELEASE;
-const std::string TOO_SMALL = app::TEXT_STICK_TOO_SMALL;
-const std::string NOT_DOWNLOADED = app::TEXT_NOT_DOWNLOADED;
-
-TEST(WorkerTexts, HaveTheirFixedLengths) {
-    EXPECT_EQ(NO_RELEASE.size(), 58u);
-    EXPECT_EQ(TOO_SMALL.size(), 53u);
-    EXPECT_EQ(NOT_DOWNLOADED.size(), 80u);
-    EXPECT_EQ(std::string(app::TEXT_NOT_PREPARED).size(), 49u);
-}
+// The texts the user reads, written out here rather than taken from the
+// worker's header, so that a changed or cut text shows in every run.
+const std::string NO_RELEASE = "The latest Tundra release is unavailable. Try again later.";
+const std::string TOO_SMALL = "The selected USB stick is too small for this release.";
+const std::string NOT_DOWNLOADED =
+    "Tundra could not be downloaded or verified. Check your connection and try again.";
+const std::string NOT_PREPARED = "Windows could not prepare to write the USB stick.";
 
 // Every way the release or the download can go wrong ends with its one
 // text, and a temporary file only where the download had begun.
@@ -247,14 +245,6 @@ TEST_F(WorkerTest, EachFailureEndsWithItsText) {
     };
     const Row rows[] = {
         {"manifest missing", [&] { std::remove(fetch_test::host_file(MANIFEST_FILE).c_str()); },
-         NO_RELEASE, false},
-        {"manifest of 1600 bytes",
-         [&] {
-             std::string body =
-                 test_signing::sign(manifest_test::join(manifest_test::release_lines()));
-             body.resize(1600, '\n');
-             ASSERT_TRUE(write_host_file(MANIFEST_FILE, body));
-         },
          NO_RELEASE, false},
         {"bad signature",
          [&] {
@@ -288,6 +278,36 @@ TEST_F(WorkerTest, EachFailureEndsWithItsText) {
         EXPECT_EQ(temp_file_names().size() - names_before, row.file_made ? 1u : 0u);
         EXPECT_EQ(machine.uses("DeleteFileW"), 0u);
         EXPECT_FALSE(progress_posted(app::PROGRESS_WRITING));
+        machine.remove_drive(1);
+    }
+}
+
+// The manifest's buffer holds 1600 bytes, so that a body that fills it is
+// known to be too long: a validly signed body of 1599 bytes is read (the
+// stick is too small for its image, which only a read manifest can tell),
+// one of exactly 1600 is refused. The size line is padded with underscores,
+// which the number's syntax skips, so both bodies are signed and valid.
+TEST_F(WorkerTest, AManifestThatFillsItsBufferIsRefused) {
+    const struct {
+        size_t body_bytes;
+        const std::string& text;
+    } rows[] = {
+        {1599, TOO_SMALL},
+        {1600, NO_RELEASE},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.body_bytes);
+        events.clear();
+        choose_stick(4096);
+        manifest_test::Lines lines = manifest_test::release_lines();
+        lines[3] = "8192";
+        const size_t unpadded = test_signing::sign(manifest_test::join(lines)).size();
+        ASSERT_LT(unpadded, row.body_bytes);
+        lines[3] = "8" + std::string(row.body_bytes - unpadded, '_') + "192";
+        const std::string body = test_signing::sign(manifest_test::join(lines));
+        ASSERT_EQ(body.size(), row.body_bytes);
+        ASSERT_TRUE(write_host_file(MANIFEST_FILE, body));
+        EXPECT_EQ(run_worker(), row.text);
         machine.remove_drive(1);
     }
 }
@@ -330,7 +350,7 @@ TEST_F(WorkerTest, AnEventThatCannotBeMadeFailsBeforeTheEngine) {
     publish_release("fine.img", pattern(65536, 5));
     choose_stick(16000000000ull);
     machine.fail_call("CreateEventW", ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(run_worker(), app::TEXT_NOT_PREPARED);
+    EXPECT_EQ(run_worker(), NOT_PREPARED);
     EXPECT_TRUE(progress_posted(app::PROGRESS_WRITING));
     EXPECT_EQ(temp_file_names().size(), 1u);
     EXPECT_TRUE(machine.writes().empty());
@@ -384,6 +404,88 @@ TEST_F(WorkerTest, WritesAVerifiedStickAndReportsProgressInOrder) {
     // The engine flushes the stick in between; nothing else is posted.
     for (size_t k = i + 2; k + 1 < events.size(); ++k)
         EXPECT_EQ(events[k].kind, Event::flush);
+}
+
+// The image changes on disk after its download, before the engine checks
+// it: one byte in the middle, written through the worker's own handle (the
+// only one that may write it) just as the engine takes the file over.
+constexpr uint64_t MIB = 1048576;
+constexpr uint64_t CHANGED_IMAGE_BYTE = 50 * MIB + 7;
+HANDLE WINAPI change_image_then_reopen(HANDLE file, DWORD access, DWORD share, DWORD flags) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(CHANGED_IMAGE_BYTE);
+    const uint8_t byte = 0xA5;
+    DWORD written = 0;
+    if (!WriteFile(file, &byte, 1, &written, &at) || written != 1)
+        ADD_FAILURE() << "the image could not be changed";
+    return below.ReOpenFile(file, access, share, flags);
+}
+
+// What the worker asks of the engine, seen in whole runs: the stick that
+// was picked and no other, the image exactly as it was verified, the whole
+// image over an old Tundra stick, and the whole range read back.
+TEST_F(WorkerTest, TheEngineRunsWithTheDesktopsOptions) {
+    const Bytes image = fixtures::read_file(fixtures::real_image_path("real-fat32.img"));
+    ASSERT_EQ(image.size(), 64 * MIB);
+    publish_release("real-fat32.img", image);
+    // An old Tundra stick: the same partitions, with its own data area
+    // (the image's second partition, from 41 MiB).
+    Bytes old_stick = image;
+    std::fill(old_stick.begin() + 42 * MIB, old_stick.begin() + 60 * MIB, 0x6B);
+    // The stick already holds the image but for one piece, which alone is
+    // written.
+    Bytes one_piece_off = image;
+    one_piece_off[50 * MIB + 7] ^= 0xFF;
+    const std::string NOT_VERIFIED = "Tundra image verification failed. Download it again.";
+    const std::string NOT_THE_PICKED_STICK =
+        "Windows could not verify the selected USB drive. Refresh and choose it again.";
+    const std::string READ_BACK_DIFFERS =
+        "after writing, 65536 bytes of the stick still differ from the image";
+    const std::string VERIFIED;  // no text: the stick holds the image
+    const struct {
+        const char* name;
+        std::function<void(sim::Drive&)> arrange;
+        const std::string& text;
+        bool stick_written;
+    } rows[] = {
+        {"an old Tundra stick is replaced whole", [&](sim::Drive& d) { d.contents = old_stick; },
+         VERIFIED, true},
+        {"a byte changed outside the written piece is found by the read-back",
+         [&](sim::Drive& d) {
+             d.contents = one_piece_off;
+             d.flip_after_first_write = {20 * MIB + 5};
+         },
+         READ_BACK_DIFFERS, true},
+        {"an image changed after its download is refused",
+         [&](sim::Drive&) { sys::calls.ReOpenFile = change_image_then_reopen; }, NOT_VERIFIED,
+         false},
+        {"another stick in its place with the same description is refused",
+         [&](sim::Drive&) {
+             machine.remove_drive(1);
+             machine.add_stick({2, "Tundra", "Flash", "WORKER1", image.size()}).contents =
+                 old_stick;
+         },
+         NOT_THE_PICKED_STICK, false},
+    };
+    const sys::CallTable recording = sys::calls;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        events.clear();
+        machine.reset_uses();
+        row.arrange(choose_stick(image.size(), image.size()));
+        const size_t writes_before = machine.writes().size();
+        EXPECT_EQ(run_worker(), row.text);
+        EXPECT_EQ(machine.writes().size() > writes_before, row.stick_written);
+        // Disk 2 is there only in the last row (the record of its opening lasts).
+        EXPECT_FALSE(machine.drive_opened_for_writing(2));
+        if (row.text.empty()) {
+            ASSERT_NE(machine.drive(1), nullptr);
+            EXPECT_TRUE(machine.drive(1)->contents == image);
+        }
+        sys::calls = recording;
+        machine.remove_drive(1);
+        machine.remove_drive(2);
+    }
 }
 
 // A temporary folder on a network share is refused: its server need not
@@ -612,6 +714,108 @@ TEST_F(WorkerTest, AFullDiskDuringTheDownloadSaysSo) {
         // The file goes with its last handle, never by name.
         EXPECT_EQ(machine.uses("DeleteFileW"), 0u);
         EXPECT_EQ(own_temp_files(), 0);
+        machine.clear_faults();
+        machine.remove_drive(1);
+    }
+}
+
+// GetTempPathW as Windows may answer it: nothing, the size of a buffer it
+// would need (the path longer than the one given), or a folder that leaves
+// no room for the file's name.
+enum class TempAnswer { none, beyond_buffer, no_room_for_name };
+TempAnswer temp_answer = TempAnswer::none;
+DWORD WINAPI bad_temp_path(DWORD capacity, LPWSTR buffer) {
+    if (temp_answer == TempAnswer::none) {
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+    }
+    const DWORD folder = temp_answer == TempAnswer::beyond_buffer ? capacity : 4032;
+    for (DWORD i = 0; i < capacity; ++i)
+        buffer[i] = L'x';
+    if (temp_answer == TempAnswer::beyond_buffer)
+        return capacity + 100;
+    buffer[0] = L'C';
+    buffer[1] = L':';
+    buffer[2] = L'\\';
+    buffer[folder - 1] = L'\\';
+    buffer[folder] = 0;
+    return folder;
+}
+
+// Windows reports the write done, with a byte less than asked.
+BOOL WINAPI short_file_write(HANDLE h, LPCVOID bytes, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
+    return below.WriteFile(h, bytes, ov == nullptr && count > 1 ? count - 1 : count, done, ov);
+}
+
+// Where the temporary file cannot be made or kept as downloaded, the run
+// ends with the download text and leaves no file. A user's temporary folder
+// that Windows cannot give sends the file to the Windows folder's Temp, and
+// nowhere else.
+TEST_F(WorkerTest, ATemporaryFileThatCannotBeMadeOrKeptLeavesNone) {
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    const std::u16string windows_folder(windows, windows + wcslen(windows));
+    const std::wstring windows_temp = std::wstring(windows) + L"\\Temp\\";
+    const std::u16string in_windows_temp(windows_temp.begin(), windows_temp.end());
+    wchar_t user[MAX_PATH] = {};
+    ASSERT_GT(GetTempPathW(MAX_PATH, user), 0u);
+    const std::u16string in_user_temp(user, user + wcslen(user));
+    const std::u16string nowhere;
+    const std::string NOT_BOOTABLE = "Choose a bootable Tundra .img file.";  // downloaded
+    publish_release("temp-faults.img", pattern(65536, 9));
+    const auto bad_temp_folder = [](TempAnswer answer) {
+        return [answer] {
+            temp_answer = answer;
+            sys::calls.GetTempPathW = bad_temp_path;
+        };
+    };
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        bool windows_folder;
+        const std::string& text;
+        const std::u16string& made_in;  // empty: no file named at all
+    } rows[] = {
+        {"no temporary folder, no Windows folder", bad_temp_folder(TempAnswer::none), false,
+         NOT_DOWNLOADED, nowhere},
+        {"a temporary folder longer than the buffer, no Windows folder",
+         bad_temp_folder(TempAnswer::beyond_buffer), false, NOT_DOWNLOADED, nowhere},
+        {"a temporary folder without room for the name, no Windows folder",
+         bad_temp_folder(TempAnswer::no_room_for_name), false, NOT_DOWNLOADED, nowhere},
+        {"no temporary folder", bad_temp_folder(TempAnswer::none), true, NOT_BOOTABLE,
+         in_windows_temp},
+        {"a short write to the file", [] { sys::calls.WriteFile = short_file_write; }, true,
+         NOT_DOWNLOADED, in_user_temp},
+        {"a failed flush of the file",
+         [&] { machine.fail_call("FlushFileBuffers", ERROR_WRITE_FAULT); }, true, NOT_DOWNLOADED,
+         in_user_temp},
+    };
+    const sys::CallTable recording = sys::calls;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        events.clear();
+        // The stick list needs the Windows folder to tell the system disk.
+        machine.set_windows_directory(windows_folder);
+        choose_stick(16000000000ull);
+        machine.set_windows_directory(row.windows_folder ? windows_folder : u"");
+        const size_t names_before = machine.name_uses().size();
+        row.arrange();
+        EXPECT_EQ(run_worker(), row.text);
+        // Every file the run named, whatever its name became (a record keeps
+        // only the start of a long path); the stick's device names aside.
+        std::vector<std::u16string> files;
+        const std::vector<sim::NameUse> names = machine.name_uses();
+        for (size_t i = names_before; i < names.size(); ++i) {
+            if (names[i].path.compare(0, 4, u"\\\\.\\") != 0)
+                files.push_back(names[i].path);
+        }
+        ASSERT_EQ(files.size(), row.made_in.empty() ? 0u : 1u);
+        for (const std::u16string& file : files)
+            EXPECT_EQ(file.compare(0, row.made_in.size(), row.made_in), 0);
+        EXPECT_EQ(own_temp_files(windows_temp.c_str()), 0);
+        EXPECT_EQ(progress_posted(app::PROGRESS_WRITING), row.text != NOT_DOWNLOADED);
+        EXPECT_TRUE(machine.writes().empty());
+        sys::calls = recording;
         machine.clear_faults();
         machine.remove_drive(1);
     }

@@ -333,6 +333,60 @@ TEST_F(InstallUpdateTest, FailuresWhileGivingUpLeaveBothBuildsFindable) {
     }
 }
 
+// The file at the executable's path as Windows describes it just before the
+// swap: the running build's own answer with one field changed.
+std::function<void(BY_HANDLE_FILE_INFORMATION&)> change_identity;
+decltype(sys::calls.GetFileInformationByHandle) identity_below = nullptr;
+BOOL WINAPI changed_identity(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+    const BOOL answered = identity_below(file, info);
+    if (answered)
+        change_identity(*info);
+    return answered;
+}
+
+// Another file at the executable's path (the running build replaced or
+// restored from a backup) differs from it in its volume, its index, its
+// size or its last write: any one of them alone keeps the swap from
+// moving it aside. What a running program's file may see change (its
+// attributes, links, access time) does not.
+TEST_F(InstallUpdateTest, OnlyTheRunningBuildItselfIsMovedAside) {
+    using Info = BY_HANDLE_FILE_INFORMATION;
+    const struct {
+        const char* field;
+        std::function<void(Info&)> change;
+        bool still_the_running_build;
+    } cases[] = {
+        {"volume", [](Info& i) { i.dwVolumeSerialNumber ^= 1; }, false},
+        {"index, high part", [](Info& i) { i.nFileIndexHigh ^= 1; }, false},
+        {"index, low part", [](Info& i) { i.nFileIndexLow ^= 1; }, false},
+        {"size, high part", [](Info& i) { i.nFileSizeHigh ^= 1; }, false},
+        {"size, low part", [](Info& i) { i.nFileSizeLow ^= 1; }, false},
+        {"last write, high part", [](Info& i) { i.ftLastWriteTime.dwHighDateTime ^= 1; }, false},
+        {"last write, low part", [](Info& i) { i.ftLastWriteTime.dwLowDateTime ^= 1; }, false},
+        {"attributes", [](Info& i) { i.dwFileAttributes ^= FILE_ATTRIBUTE_ARCHIVE; }, true},
+        {"creation", [](Info& i) { i.ftCreationTime.dwLowDateTime ^= 1; }, true},
+        {"last access", [](Info& i) { i.ftLastAccessTime.dwLowDateTime ^= 1; }, true},
+        {"links", [](Info& i) { i.nNumberOfLinks += 1; }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        start_checking();
+        change_identity = c.change;
+        identity_below = sys::calls.GetFileInformationByHandle;
+        sys::calls.GetFileInformationByHandle = changed_identity;
+        deliver_update();
+        if (c.still_the_running_build) {
+            expect_relaunched();
+        } else {
+            expect_gave_up();
+            EXPECT_EQ(launch.count, 0);
+            EXPECT_TRUE(moves.empty());
+            EXPECT_EQ(files(),
+                      (std::map<std::string, Bytes>{{"tundra-usb-installer-x64.exe", RUNNING}}));
+        }
+    }
+}
+
 // A scanner quarantines the new build between the swap and its start: the
 // start fails, the new build cannot step aside (it is gone), and the running
 // build still returns to its own name.

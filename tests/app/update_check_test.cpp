@@ -15,6 +15,7 @@
 #include "app/update_test_support.h"
 #include "release/fetch_test_support.h"
 #include "sim/sim_machine.h"
+#include "test_signing.h"
 
 namespace {
 
@@ -69,6 +70,14 @@ class UpdateCheckTest : public testing::Test {
 // only a newer release with the right bytes is ready to install.
 TEST_F(UpdateCheckTest, ReadyOnlyForANewerReleaseWithItsBytes) {
     const Bytes build = update_test::pattern(70000, 6);
+    Bytes one_byte_wrong = build;
+    one_byte_wrong[35000] ^= 0x01;
+    Bytes one_byte_more = build;
+    one_byte_more.push_back(0);
+    const Bytes one_byte_fewer(build.begin(), build.end() - 1);
+    const std::string release_6 = "RX4-TUNDRA-INSTALLER-UPDATE-1\nx64\n6\n" +
+                                  std::to_string(build.size()) + "\n" +
+                                  update_test::sha256_hex(build) + "\n";
     const struct {
         const char* name;
         std::function<void()> publish;
@@ -77,6 +86,21 @@ TEST_F(UpdateCheckTest, ReadyOnlyForANewerReleaseWithItsBytes) {
     } cases[] = {
         {"release 6", [&] { host.publish(6, build); }, true, true},
         {"release 7", [&] { host.publish(7, build); }, true, true},
+        {"release 6, one byte of it wrong", [&] { host.publish(6, build, one_byte_wrong); }, true,
+         false},
+        {"release 6, a byte more than announced", [&] { host.publish(6, build, one_byte_more); },
+         true, false},
+        {"release 6, a byte fewer than announced", [&] { host.publish(6, build, one_byte_fewer); },
+         true, false},
+        {"release 6 under a broken signature",
+         [&] {
+             host.publish(6, build);
+             std::string body = test_signing::sign(release_6);
+             char& digit = body[body.size() - 2];
+             digit = digit == '0' ? '1' : '0';
+             host.publish_manifest_body(body);
+         },
+         false, false},
         {"release 5, this build's own", [&] { host.publish(5, build); }, false, false},
         {"release 0", [&] { host.publish(0, build); }, false, false},
         {"no manifest", [&] { host.remove_manifest(); }, false, false},

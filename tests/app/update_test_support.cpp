@@ -115,13 +115,20 @@ HostUpdate::~HostUpdate() {
 }
 
 void HostUpdate::publish(uint32_t release, const Bytes& exe) {
-    ASSERT_TRUE(put_host_file(EXE_AT, exe));
+    publish(release, exe, exe);
+}
+
+void HostUpdate::publish(uint32_t release, const Bytes& announced, const Bytes& served) {
+    ASSERT_TRUE(put_host_file(EXE_AT, served));
     publish_manifest_text("RX4-TUNDRA-INSTALLER-UPDATE-1\nx64\n" + std::to_string(release) + "\n" +
-                          std::to_string(exe.size()) + "\n" + sha256_hex(exe) + "\n");
+                          std::to_string(announced.size()) + "\n" + sha256_hex(announced) + "\n");
 }
 
 void HostUpdate::publish_manifest_text(const std::string& text) {
-    const std::string body = test_signing::sign(text);
+    publish_manifest_body(test_signing::sign(text));
+}
+
+void HostUpdate::publish_manifest_body(const std::string& body) {
     ASSERT_TRUE(put_host_file(MANIFEST_AT, Bytes(body.begin(), body.end())));
 }
 

@@ -52,9 +52,13 @@ class HostUpdate {
     // A manifest signed with the test key for `release` and the bytes' size
     // and digest, and the bytes as the installer on the host.
     void publish(uint32_t release, const Bytes& exe);
+    // A manifest that announces `announced` while the host serves `served`.
+    void publish(uint32_t release, const Bytes& announced, const Bytes& served);
     // Only the manifest's signed text (lines ended by line feeds), signed
     // with the test key.
     void publish_manifest_text(const std::string& text);
+    // The manifest's body as it stands, signature line included.
+    void publish_manifest_body(const std::string& body);
     void remove_manifest();
 
   private:
