@@ -41,7 +41,12 @@ BOOL WINAPI logged_track(HMENU menu, UINT flags, int x, int y, int reserved, HWN
         fputc('\n', log_file);
     }
     fflush(log_file);
-    return below.TrackPopupMenu(menu, flags, x, y, reserved, owner, rect);
+    const BOOL chosen = below.TrackPopupMenu(menu, flags, x, y, reserved, owner, rect);
+    // Written before the caller acts on the answer: a script that reads it
+    // knows the menu is gone and what it answered.
+    fprintf(log_file, "menu-closed %d\n", chosen);
+    fflush(log_file);
+    return chosen;
 }
 
 int WINAPI logged_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
@@ -51,7 +56,10 @@ int WINAPI logged_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT ty
     write_utf8(text);
     fputc('\n', log_file);
     fflush(log_file);
-    return below.MessageBoxW(owner, text, caption, type);
+    const int answer = below.MessageBoxW(owner, text, caption, type);
+    fprintf(log_file, "message-box-closed %d\n", answer);
+    fflush(log_file);
+    return answer;
 }
 
 // The status line changes faster than a script can poll the window.

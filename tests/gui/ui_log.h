@@ -7,7 +7,10 @@
 // Log lines, UTF-8, one event each (a line feed inside a text is written
 // as the two characters \n):
 //   menu ID CHECKED TEXT
+//   menu-closed ID                  (the id TrackPopupMenu answered, 0 for
+//                                    none, before the program acts on it)
 //   message-box TYPE-HEX CAPTION|TEXT
+//   message-box-closed ANSWER       (IDYES 6, IDNO 7, IDOK 1, ...)
 //   status TEXT                     (each text the status line is given)
 //   runas FILE
 #pragma once
