@@ -192,10 +192,13 @@ road_mark_statuses() { road_statuses_seen=$(road_logged_count status); }
 # Prints each status text logged after the mark as it comes, until one of
 # them is $1 or "Flash failed…", and takes a screenshot at each new stage
 # (the download is one stage, whatever its percentage), named $2-N. Gives up
-# after $3 seconds.
+# after $3 seconds, or at once when the process has ended.
 road_follow_statuses() {
   local until=$1 prefix=$2 seconds=$3 shown=$road_statuses_seen stage=0 line kind last_kind="" i
+  local ended
   for ((i = 0; i < seconds * 10; i++)); do
+    ended=0
+    road_ended && ended=1
     mapfile -t lines < <(road_logged status)
     while [ "$shown" -lt "${#lines[@]}" ]; do
       line=${lines[$shown]}
@@ -214,8 +217,13 @@ road_follow_statuses() {
         return 0
       fi
     done
+    if [ "$ended" -eq 1 ]; then
+      echo "  the installer ended before the status \"$until\"" >&2
+      return 1
+    fi
     sleep 0.1
   done
+  echo "  gave up after $seconds s waiting for the status \"$until\"" >&2
   return 1
 }
 

@@ -109,7 +109,7 @@ statuses_after_check() {
 }
 check_ended_with() { [ "$(statuses_after_check "$1")" = "$2" ]; }
 shows_status() { grep -aqxF "status $2" "$1" 2>/dev/null; }
-shows_any_status() { grep -aq '^status ' "$1" 2>/dev/null; }
+started_up() { grep -aqx 'message-loop' "$1" 2>/dev/null; }
 
 # Everything in the copy's folder besides the executable.
 beside() { find "$(dirname "$1")" -mindepth 1 ! -name "$exe_name" -printf '%f\n' | sort; }
@@ -229,16 +229,16 @@ if road_wait_for 30 "the first instance's \"$checking\"" shows_status "$first_lo
   second_pid=$road_pid
   second_log=$road_log
   road_wait_for 30 "two installer windows" two_windows_shown || fail "the second window did not appear"
-  # Its first status text ends its start-up, which took or skipped the check.
-  road_wait_for 30 "the second instance's first status text" shows_any_status "$second_log" ||
-    fail "the second instance showed no status"
+  # Its start-up, which took or skipped the check, ends as its message loop begins.
+  road_wait_for 30 "the second instance's message loop" started_up "$second_log" ||
+    fail "the second instance did not finish its start-up"
+  shows_status "$second_log" "$checking" && fail "the second instance showed \"$checking\""
   [ -z "$(statuses_after_check "$first_log")" ] && kill -0 "$first_pid" 2>/dev/null ||
     fail "the first instance was no longer checking when the second started"
   open_gate first
   road_pid=$first_pid
   road_wait_until 60 road_ended || fail "the first instance did not end by updating itself"
   cmp -s "$payload" "$first_exe" || fail "the first instance did not update itself"
-  shows_status "$second_log" "$checking" && fail "the second instance showed \"$checking\""
   [ "$(grep -a '^status ' "$second_log" | cut -d' ' -f2-)" = "$idle" ] ||
     fail "the second instance's statuses: $(grep -a '^status ' "$second_log" | tr '\n' ';')"
   cmp -s "$installer" "$second_exe" && [ -z "$(beside "$second_exe")" ] ||

@@ -13,6 +13,7 @@ constexpr int STATUS_LINE_ID = 201;
 FILE* log_file = nullptr;
 sys::CallTable below;
 bool runas_accepted = false;
+bool message_loop_logged = false;
 
 void write_utf8(const wchar_t* text) {
     for (; *text != 0; ++text) {
@@ -73,6 +74,17 @@ BOOL WINAPI logged_set_text(HWND hwnd, LPCWSTR text) {
     return below.SetWindowTextW(hwnd, text);
 }
 
+// The first message the program asks for ends its start-up: whatever the
+// start-up decided (the update check taken or skipped) is logged by then.
+BOOL WINAPI logged_get_message(LPMSG msg, HWND hwnd, UINT first, UINT last) {
+    if (!message_loop_logged) {
+        message_loop_logged = true;
+        fputs("message-loop\n", log_file);
+        fflush(log_file);
+    }
+    return below.GetMessageW(msg, hwnd, first, last);
+}
+
 HINSTANCE WINAPI answered_runas(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR, LPCWSTR, INT) {
     if (log_file != nullptr && wcscmp(verb, L"runas") == 0) {
         fputs("runas ", log_file);
@@ -93,6 +105,7 @@ bool install_ui_log(const char* path) {
     sys::calls.TrackPopupMenu = logged_track;
     sys::calls.MessageBoxW = logged_message_box;
     sys::calls.SetWindowTextW = logged_set_text;
+    sys::calls.GetMessageW = logged_get_message;
     return true;
 }
 
