@@ -71,7 +71,8 @@ road_require_download_host() {
 
 road_inspect() { wine "$ROAD_INSPECTOR" controls | tr -d '\r'; }
 # Where the window's keys go now: "menu", "box CAPTION" or "window". A key
-# sent anywhere else than meant is lost, whatever a fixed pause hoped for.
+# sent before the menu or the box took the keys reaches the main window and
+# is lost, however long a fixed pause was.
 road_keys_go_to() { [ "$(wine "$ROAD_INSPECTOR" keys | tr -d '\r')" = "$1" ]; }
 # The inspector's questions are answered by the window's thread only from
 # its message loop: once an inspection returns, the program has finished
