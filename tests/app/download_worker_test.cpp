@@ -88,8 +88,13 @@ bool write_host_file(const std::string& relative, const std::string& bytes) {
 }
 
 // The worker's temporary files of a process still in a folder (by default
-// the temporary folder, and this process).
-int own_temp_files(const wchar_t* in_folder = nullptr, DWORD process = GetCurrentProcessId()) {
+// the temporary folder, and this process). The name carries only the
+// process id, which Wine hands out again: a file written before the process
+// started was left by an earlier one of the same id.
+int own_temp_files(const wchar_t* in_folder = nullptr, HANDLE process = GetCurrentProcess()) {
+    FILETIME started{}, unused{};
+    if (!GetProcessTimes(process, &started, &unused, &unused, &unused))
+        return -1;
     wchar_t folder[MAX_PATH] = {};
     if (in_folder != nullptr)
         wcsncpy(folder, in_folder, MAX_PATH - 1);
@@ -97,14 +102,16 @@ int own_temp_files(const wchar_t* in_folder = nullptr, DWORD process = GetCurren
         GetTempPathW(MAX_PATH, folder);
     wchar_t pattern_text[MAX_PATH + 64];
     swprintf(pattern_text, MAX_PATH + 64, L"%lstundra-installer-%lx-*.img", folder,
-             static_cast<unsigned long>(process));
+             static_cast<unsigned long>(GetProcessId(process)));
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern_text, &found);
     if (search == INVALID_HANDLE_VALUE)
         return 0;
-    int count = 1;
-    while (FindNextFileW(search, &found))
-        ++count;
+    int count = 0;
+    do {
+        if (CompareFileTime(&found.ftLastWriteTime, &started) >= 0)
+            ++count;
+    } while (FindNextFileW(search, &found));
     FindClose(search);
     return count;
 }
@@ -631,7 +638,7 @@ TEST_F(WorkerTest, ARunKilledAnywhereLeavesNoFile) {
         DWORD code = 0;
         EXPECT_TRUE(GetExitCodeProcess(child.hProcess, &code));
         EXPECT_EQ(code, 9u) << "the child was not killed at the point";
-        EXPECT_EQ(own_temp_files(nullptr, child.dwProcessId), 0);
+        EXPECT_EQ(own_temp_files(nullptr, child.hProcess), 0);
         CloseHandle(child.hThread);
         CloseHandle(child.hProcess);
     }

@@ -67,9 +67,7 @@ bool write_file(const std::filesystem::path& path, const Bytes& bytes) {
 Folder::Folder() {
     static int made = 0;
     root_ = std::filesystem::temp_directory_path() /
-            ("tundra-update-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-             std::to_string(++made));
-    std::filesystem::remove_all(root_);
+            ("tundra-update-test-" + fetch_test::process_mark() + "-" + std::to_string(++made));
     std::filesystem::create_directories(root_);
 }
 

@@ -29,7 +29,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (runas != nullptr && !gui_test::install_runas_answer(runas))
         return 2;
     if (!gui_test::install_update_switches(std::getenv("TUNDRA_SIM_UPDATES"),
-                                           std::getenv("TUNDRA_SIM_CONNECT_DELAY_MS")))
+                                           std::getenv("TUNDRA_SIM_CONNECT_GATE")))
         return 2;
     return app::run_installer();
 }

@@ -33,6 +33,15 @@ road_wait_until() {
   return 1
 }
 
+# road_wait_until that says what it waited for when the time is up.
+road_wait_for() {
+  local seconds=$1 what=$2
+  shift 2
+  road_wait_until "$seconds" "$@" && return 0
+  echo "  gave up after $seconds s waiting for $what" >&2
+  return 1
+}
+
 # Unmanaged windows: no 2-second stall on hide or destroy, and keyboard focus
 # that does not follow the pointer. The Windows fonts make the text readable.
 road_prepare_prefix() {
@@ -61,6 +70,14 @@ road_require_download_host() {
 }
 
 road_inspect() { wine "$ROAD_INSPECTOR" controls | tr -d '\r'; }
+# Where the window's keys go now: "menu", "box CAPTION" or "window". A key
+# sent before the menu or the box took the keys reaches the main window and
+# is lost, however long a fixed pause was.
+road_keys_go_to() { [ "$(wine "$ROAD_INSPECTOR" keys | tr -d '\r')" = "$1" ]; }
+# The inspector's questions are answered by the window's thread only from
+# its message loop: once an inspection returns, the program has finished
+# acting on every input it took before it.
+road_settled() { road_inspect >/dev/null; }
 road_shows_line() { road_inspect | grep -Fxq -- "$1"; }
 road_ended() { ! kill -0 "$road_pid" 2>/dev/null; }
 road_visible_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1; }
@@ -73,11 +90,6 @@ road_status_logged() { road_logged status | grep -Fxq -- "$1"; }
 # Conditions for road_wait_until, which must read the log anew at each poll.
 road_logged_more_than() { [ "$(road_logged_count "$1")" -gt "$2" ]; }
 road_logged_exactly() { [ "$(road_logged_count "$1")" -eq "$2" ]; }
-# A window titled $1 besides the main window (the failure dialog has the
-# main window's title).
-road_box_shown() {
-  [ -n "$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "$road_wid")" ]
-}
 
 # Starts the installer on the machine described by $2 (text), under the name
 # $1; further arguments are VAR=value settings for its environment. Sets
@@ -105,13 +117,11 @@ road_click() {
   xdotool mousemove --window "$road_wid" "${xy[0]}" "${xy[1]}" click 1
 }
 
-# Opens the stick menu and waits until it has been filled and shown.
+# Opens the stick menu and waits until its loop takes the keys (it was
+# filled and logged just before).
 road_open_stick_menu() {
-  local before
-  before=$(road_logged_count menu)
   road_click stick
-  road_wait_until 10 road_logged_more_than menu "$before" || return 1
-  sleep 0.3  # the menu's own window maps just after it was filled
+  road_wait_for 10 "the stick menu to take the keys" road_keys_go_to menu
 }
 
 # The items of the last menu shown, as "ID CHECKED TEXT" lines.
@@ -122,33 +132,49 @@ road_last_menu() {
 }
 
 # Picks item N (1-based) of the open menu with the keyboard; N = 0 dismisses
-# it with Esc.
+# it with Esc. Returns once the menu closed and the program acted on it.
 road_menu_pick() {
-  local n=$1 keys=() i
+  local n=$1 keys=() i closed
+  closed=$(road_logged_count menu-closed)
   if [ "$n" -eq 0 ]; then
-    xdotool key Escape
+    keys=(Escape)
   else
     for ((i = 0; i < n; i++)); do keys+=(Down); done
-    xdotool key "${keys[@]}" Return
+    keys+=(Return)
   fi
-  sleep 0.3
+  xdotool key "${keys[@]}"
+  road_wait_for 10 "the stick menu to close" road_logged_more_than menu-closed "$closed" &&
+    road_settled
 }
 
-# Waits for the next message box after $1 boxes were logged and answers it:
-# yes, no or ok. Prints the logged "TYPE CAPTION|TEXT".
+# Waits until message box number $1 + 1 of the run (after $1 boxes were
+# logged) is shown and takes the keys.
+road_wait_box() {
+  local before=$1 caption
+  road_wait_for 20 "message box $((before + 1))" road_logged_more_than message-box "$before" ||
+    return 1
+  caption=$(road_logged message-box | sed -n "$((before + 1))p" | cut -d' ' -f2- | cut -d'|' -f1)
+  road_wait_for 10 "the box \"$caption\" to take the keys" road_keys_go_to "box $caption"
+}
+
+# Answers message box number $1 + 1 with yes, no or ok, and returns once it
+# closed with that answer and the program acted on it. Prints the logged
+# "TYPE CAPTION|TEXT".
 road_answer_box() {
-  local before=$1 answer=$2
-  road_wait_until 20 road_logged_more_than message-box "$before" || return 1
-  local caption
-  caption=$(road_logged message-box | tail -n1 | cut -d' ' -f2- | cut -d'|' -f1)
-  road_wait_until 10 road_box_shown "$caption" || return 1
-  sleep 0.3
+  local before=$1 answer=$2 key id
   case "$answer" in
-    yes) xdotool key y ;;
-    no) xdotool key n ;;
-    ok) xdotool key Return ;;
+    yes) key=y id=6 ;;
+    no) key=n id=7 ;;
+    ok) key=Return id=1 ;;
   esac
-  road_logged message-box | tail -n1
+  road_wait_box "$before" || return 1
+  xdotool key "$key"
+  road_wait_for 10 "message box $((before + 1)) to close" \
+    road_logged_more_than message-box-closed "$before" || return 1
+  road_settled
+  road_logged message-box | sed -n "$((before + 1))p"
+  [ "$(road_logged message-box-closed | sed -n "$((before + 1))p")" = "$id" ] ||
+    { echo "  message box $((before + 1)) was not answered $answer" >&2; return 1; }
 }
 
 # The screen around the main window, wherever it opened (with room below
@@ -167,10 +193,13 @@ road_mark_statuses() { road_statuses_seen=$(road_logged_count status); }
 # Prints each status text logged after the mark as it comes, until one of
 # them is $1 or "Flash failed…", and takes a screenshot at each new stage
 # (the download is one stage, whatever its percentage), named $2-N. Gives up
-# after $3 seconds.
+# after $3 seconds, or at once when the process has ended.
 road_follow_statuses() {
   local until=$1 prefix=$2 seconds=$3 shown=$road_statuses_seen stage=0 line kind last_kind="" i
+  local ended
   for ((i = 0; i < seconds * 10; i++)); do
+    ended=0
+    road_ended && ended=1
     mapfile -t lines < <(road_logged status)
     while [ "$shown" -lt "${#lines[@]}" ]; do
       line=${lines[$shown]}
@@ -189,8 +218,13 @@ road_follow_statuses() {
         return 0
       fi
     done
+    if [ "$ended" -eq 1 ]; then
+      echo "  the installer ended before the status \"$until\"" >&2
+      return 1
+    fi
     sleep 0.1
   done
+  echo "  gave up after $seconds s waiting for the status \"$until\"" >&2
   return 1
 }
 

@@ -72,6 +72,15 @@ checking="Checking for installer updates…"
 warning="Update available at localhost/install. This copy could not be replaced."
 not_elevated=$'elevated no\nsystem-disk 0'
 exe_name=tundra-usb-installer-x64.exe
+# This run's own part of every name that outlives it (the host's access log
+# may hold the requests of an earlier run, whose shell had the same pid).
+run_id=$$-$(date +%s%N)
+
+# A gate for an instance's connections (TUNDRA_SIM_CONNECT_GATE): prints the
+# variable's setting; the instance's check waits at its first connection
+# until open_gate NAME.
+gate_setting() { echo "TUNDRA_SIM_CONNECT_GATE=$(winepath -w "$ROAD_OUT/$1.gate" 2>/dev/null)"; }
+open_gate() { touch "$ROAD_OUT/$1.gate"; }
 
 # A copy of the installer's test build in a folder of its own; prints its path.
 fresh_copy() {
@@ -100,6 +109,7 @@ statuses_after_check() {
 }
 check_ended_with() { [ "$(statuses_after_check "$1")" = "$2" ]; }
 shows_status() { grep -aqxF "status $2" "$1" 2>/dev/null; }
+started_up() { grep -aqx 'message-loop' "$1" 2>/dev/null; }
 
 # Everything in the copy's folder besides the executable.
 beside() { find "$(dirname "$1")" -mindepth 1 ! -name "$exe_name" -printf '%f\n' | sort; }
@@ -110,10 +120,11 @@ requests_since() { tail -n +"$(($1 + 1))" "$access_log" | grep -c "^$2 " || true
 # A request of our own that nginx logs once it is done: whatever came before
 # it is in the log by then.
 mark_access_log() {
-  local marker="/test/empty?marker=self-update-$$-$1"
+  local marker="/test/empty?marker=self-update-$run_id-$1"
   printf 'GET %s HTTP/1.0\r\nHost: localhost\r\n\r\n' "$marker" |
     openssl s_client -quiet -connect 127.0.0.1:443 -servername localhost >/dev/null 2>&1
-  road_wait_until 5 grep -q "^$marker " "$access_log" || fail "the marker request $1 was not logged"
+  road_wait_for 5 "the marker request $1 in the access log" grep -q "^$marker " "$access_log" ||
+    fail "the marker request $1 was not logged"
 }
 
 # Two installer windows are shown. They open at the same place, where
@@ -209,23 +220,25 @@ cp "$payload" "$exe_on_host"
 echo "== a second instance while the first checks"
 first_exe=$(fresh_copy first)
 second_exe=$(fresh_copy second)
-# The first one's connection waits 6 s, so it checks while the second starts.
-start_copy first "$first_exe" "$not_elevated" TUNDRA_SIM_CONNECT_DELAY_MS=6000
+# The first one's check waits at its gate until the second has started.
+start_copy first "$first_exe" "$not_elevated" "$(gate_setting first)"
 first_pid=$road_pid
 first_log=$road_log
-if road_wait_until 30 shows_status "$first_log" "$checking"; then
+if road_wait_for 30 "the first instance's \"$checking\"" shows_status "$first_log" "$checking"; then
   start_copy second "$second_exe" "$not_elevated"
   second_pid=$road_pid
   second_log=$road_log
-  road_wait_until 30 two_windows_shown || fail "the second window did not appear"
-  # The second instance's start-up took or skipped the check just after its
-  # window showed; the first must still have been checking then.
+  road_wait_for 30 "two installer windows" two_windows_shown || fail "the second window did not appear"
+  # Its start-up, which took or skipped the check, ends as its message loop begins.
+  road_wait_for 30 "the second instance's message loop" started_up "$second_log" ||
+    fail "the second instance did not finish its start-up"
+  shows_status "$second_log" "$checking" && fail "the second instance showed \"$checking\""
   [ -z "$(statuses_after_check "$first_log")" ] && kill -0 "$first_pid" 2>/dev/null ||
     fail "the first instance was no longer checking when the second started"
+  open_gate first
   road_pid=$first_pid
   road_wait_until 60 road_ended || fail "the first instance did not end by updating itself"
   cmp -s "$payload" "$first_exe" || fail "the first instance did not update itself"
-  shows_status "$second_log" "$checking" && fail "the second instance showed \"$checking\""
   [ "$(grep -a '^status ' "$second_log" | cut -d' ' -f2-)" = "$idle" ] ||
     fail "the second instance's statuses: $(grep -a '^status ' "$second_log" | tr '\n' ';')"
   cmp -s "$installer" "$second_exe" && [ -z "$(beside "$second_exe")" ] ||
@@ -240,12 +253,13 @@ fi
 
 echo "== the executable replaced on disk during the check"
 exe=$(fresh_copy replaced)
-start_copy replaced "$exe" "$not_elevated" TUNDRA_SIM_CONNECT_DELAY_MS=3000
-if road_wait_until 30 shows_status "$road_log" "$checking"; then
+start_copy replaced "$exe" "$not_elevated" "$(gate_setting replaced)"
+if road_wait_for 30 "\"$checking\"" shows_status "$road_log" "$checking"; then
   # Another program puts a different file at the executable's path, as a
   # browser saving a download over it would: a new file, not the one running.
   cp "$installer" "$ROAD_OUT/replacement" && cat "$ROAD_OUT/one-byte" >>"$ROAD_OUT/replacement"
   cp "$ROAD_OUT/replacement" "$exe.saving" && mv "$exe.saving" "$exe"
+  open_gate replaced
   if road_wait_until 30 check_ended_with "$road_log" "$warning"; then
     cmp -s "$ROAD_OUT/replacement" "$exe" || fail "the file at the executable's path changed"
     [ -z "$(beside "$exe")" ] || fail "left beside the executable: $(beside "$exe")"

@@ -13,6 +13,7 @@ constexpr int STATUS_LINE_ID = 201;
 FILE* log_file = nullptr;
 sys::CallTable below;
 bool runas_accepted = false;
+bool message_loop_logged = false;
 
 void write_utf8(const wchar_t* text) {
     for (; *text != 0; ++text) {
@@ -41,7 +42,12 @@ BOOL WINAPI logged_track(HMENU menu, UINT flags, int x, int y, int reserved, HWN
         fputc('\n', log_file);
     }
     fflush(log_file);
-    return below.TrackPopupMenu(menu, flags, x, y, reserved, owner, rect);
+    const BOOL chosen = below.TrackPopupMenu(menu, flags, x, y, reserved, owner, rect);
+    // Written before the caller acts on the answer: a script that reads it
+    // knows the menu is gone and what it answered.
+    fprintf(log_file, "menu-closed %d\n", chosen);
+    fflush(log_file);
+    return chosen;
 }
 
 int WINAPI logged_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
@@ -51,7 +57,10 @@ int WINAPI logged_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT ty
     write_utf8(text);
     fputc('\n', log_file);
     fflush(log_file);
-    return below.MessageBoxW(owner, text, caption, type);
+    const int answer = below.MessageBoxW(owner, text, caption, type);
+    fprintf(log_file, "message-box-closed %d\n", answer);
+    fflush(log_file);
+    return answer;
 }
 
 // The status line changes faster than a script can poll the window.
@@ -63,6 +72,17 @@ BOOL WINAPI logged_set_text(HWND hwnd, LPCWSTR text) {
         fflush(log_file);
     }
     return below.SetWindowTextW(hwnd, text);
+}
+
+// The first message the program asks for ends its start-up: whatever the
+// start-up decided (the update check taken or skipped) is logged by then.
+BOOL WINAPI logged_get_message(LPMSG msg, HWND hwnd, UINT first, UINT last) {
+    if (!message_loop_logged) {
+        message_loop_logged = true;
+        fputs("message-loop\n", log_file);
+        fflush(log_file);
+    }
+    return below.GetMessageW(msg, hwnd, first, last);
 }
 
 HINSTANCE WINAPI answered_runas(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR, LPCWSTR, INT) {
@@ -85,6 +105,7 @@ bool install_ui_log(const char* path) {
     sys::calls.TrackPopupMenu = logged_track;
     sys::calls.MessageBoxW = logged_message_box;
     sys::calls.SetWindowTextW = logged_set_text;
+    sys::calls.GetMessageW = logged_get_message;
     return true;
 }
 

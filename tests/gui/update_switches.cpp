@@ -8,36 +8,44 @@
 namespace gui_test {
 namespace {
 
+// A gate that never opens lets the connection go after this long, so that
+// an instance whose test died does not hang for good.
+constexpr DWORD GATE_LIMIT_MS = 120000;
+constexpr DWORD GATE_POLL_MS = 50;
+
 sys::CallTable below;
-DWORD connect_delay_ms = 0;
+const char* connect_gate = nullptr;
 
 HANDLE WINAPI no_update_mutex(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
 }
 
-HINTERNET WINAPI slow_connect(HINTERNET session, LPCWSTR server, INTERNET_PORT port,
-                              DWORD reserved) {
-    Sleep(connect_delay_ms);
+bool gate_open() {
+    return GetFileAttributesA(connect_gate) != INVALID_FILE_ATTRIBUTES;
+}
+
+HINTERNET WINAPI gated_connect(HINTERNET session, LPCWSTR server, INTERNET_PORT port,
+                               DWORD reserved) {
+    for (DWORD waited_ms = 0; waited_ms < GATE_LIMIT_MS && !gate_open(); waited_ms += GATE_POLL_MS)
+        Sleep(GATE_POLL_MS);
     return below.WinHttpConnect(session, server, port, reserved);
 }
 
 }  // namespace
 
-bool install_update_switches(const char* updates, const char* connect_delay_ms_text) {
+bool install_update_switches(const char* updates, const char* gate_path) {
     below = sys::calls;
     if (updates == nullptr) {
         sys::calls.CreateMutexW = no_update_mutex;
     } else if (strcmp(updates, "check") != 0) {
         return false;
     }
-    if (connect_delay_ms_text != nullptr) {
-        char* end = nullptr;
-        const unsigned long value = strtoul(connect_delay_ms_text, &end, 10);
-        if (end == connect_delay_ms_text || *end != 0 || value > 60000)
+    if (gate_path != nullptr) {
+        if (*gate_path == 0)
             return false;
-        connect_delay_ms = static_cast<DWORD>(value);
-        sys::calls.WinHttpConnect = slow_connect;
+        connect_gate = gate_path;
+        sys::calls.WinHttpConnect = gated_connect;
     }
     return true;
 }

@@ -6,6 +6,11 @@
 //   window_inspector controls
 //     window LEFT TOP WIDTH HEIGHT
 //     control ID ENABLED TEXT        (one line per control, in tab order)
+//   window_inspector keys
+//     menu                            where the window's keys go now: its
+//     box CAPTION                     popup menu's loop, a dialog of its
+//     window                          thread that holds the focus, or the
+//                                     main window
 //   window_inspector expected-pixels X Y [X Y ...]
 //     RRGGBB                          (one line per point)
 //
@@ -49,6 +54,33 @@ int print_controls() {
     return 0;
 }
 
+// A key sent before the menu's loop runs, or before the message box took
+// the focus, reaches the main window and is lost: a script asks this first.
+int print_key_target() {
+    HWND main = FindWindowW(L"TundraUsbInstaller", L"Tundra USB Installer");
+    if (main == nullptr)
+        return 3;
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info))
+        return 4;
+    HWND active = info.hwndActive;
+    const bool focus_in_active =
+        active != nullptr && (info.hwndFocus == active || IsChild(active, info.hwndFocus));
+    if ((info.flags & GUI_INMENUMODE) != 0) {
+        printf("menu\n");
+    } else if (active != main && focus_in_active) {
+        wchar_t caption[512] = {};
+        GetWindowTextW(active, caption, 512);
+        printf("box ");
+        print_utf8(caption);
+        printf("\n");
+    } else {
+        printf("window\n");
+    }
+    return 0;
+}
+
 int print_expected_pixels(int count, char** coordinates) {
     for (int i = 0; i + 1 < count; i += 2) {
         const int x = atoi(coordinates[i]);
@@ -64,9 +96,11 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // plain "\n" line ends for the test script
     if (argc >= 2 && strcmp(argv[1], "controls") == 0)
         return print_controls();
+    if (argc >= 2 && strcmp(argv[1], "keys") == 0)
+        return print_key_target();
     if (argc >= 2 && strcmp(argv[1], "expected-pixels") == 0) {
         return print_expected_pixels(argc - 2, argv + 2);
     }
-    fprintf(stderr, "usage: window_inspector controls | expected-pixels X Y ...\n");
+    fprintf(stderr, "usage: window_inspector controls | keys | expected-pixels X Y ...\n");
     return 1;
 }

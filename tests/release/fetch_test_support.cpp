@@ -27,11 +27,24 @@ std::vector<uint8_t> read_host_file(const std::string& relative) {
     return bytes;
 }
 
+const std::string& process_mark() {
+    // Wine hands the same process ids out again within one run of the
+    // tests, and the host's access log outlives every test process: the
+    // moment the process made its first mark tells it from an earlier one.
+    static const std::string mark = [] {
+        FILETIME now{};
+        GetSystemTimePreciseAsFileTime(&now);
+        const uint64_t ticks =
+            (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        return std::to_string(GetCurrentProcessId()) + "-" + std::to_string(ticks);
+    }();
+    return mark;
+}
+
 std::string own_request(const std::string& request_uri) {
     static int made = 0;
     const char joint = request_uri.find('?') == std::string::npos ? '?' : '&';
-    return request_uri + joint + "test=" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(GetTickCount64()) + "-" + std::to_string(++made);
+    return request_uri + joint + "test=" + process_mark() + "-" + std::to_string(++made);
 }
 
 std::wstring wide(const std::string& ascii) {
@@ -77,8 +90,8 @@ size_t access_log_count(const std::string& request_uri) {
 
 bool access_log_shows_before_marker(const std::string& request_uri) {
     static int markers = 0;
-    const std::string marker = "/test/empty?marker=" + std::to_string(GetCurrentProcessId()) + "-" +
-                               std::to_string(++markers);
+    const std::string marker =
+        "/test/empty?marker=" + process_mark() + "-" + std::to_string(++markers);
     const std::wstring wide(marker.begin(), marker.end());
     uint8_t buffer[16];
     if (!get(wide.c_str(), buffer, sizeof buffer).ok || !access_log_shows(marker)) {

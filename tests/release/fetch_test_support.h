@@ -14,7 +14,11 @@ namespace fetch_test {
 std::string host_file(const std::string& relative);
 std::vector<uint8_t> read_host_file(const std::string& relative);
 
-// The request URI with a mark of this process and moment added to its query,
+// This process's own mark: its id and the moment it first asked. Wine hands
+// the same ids out again, and what an earlier process of the same id left
+// (lines in the access log, files) must not be taken for this one's.
+const std::string& process_mark();
+// The request URI with this process's mark and a count added to its query,
 // so that the access log's line for it can only be this request's.
 std::string own_request(const std::string& request_uri);
 std::wstring wide(const std::string& ascii);

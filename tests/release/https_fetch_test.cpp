@@ -59,7 +59,7 @@ TEST(HttpGetToBuffer, PassedDeadlineFailsWithoutARequest) {
     WinHttpRecorder recorder;
     LocalUpdateConnection local;
     ASSERT_TRUE(local.connection.ok);
-    const std::wstring path = L"/test/empty?deadline=" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring path = wide(own_request("/test/empty?deadline"));
     const FetchResult r = release::http_get_to_buffer(local.connection.connection, path.c_str(),
                                                       body, 512, sys::GetTickCount64() - 1);
     EXPECT_FALSE(r.ok);
