@@ -299,6 +299,30 @@ engine::WriteOptions desktop_options(const ReleaseManifest& release,
     return options;
 }
 
+// The engine's progress as the window takes it: whole percentages, each
+// posted once, rising (the engine's done / total never falls).
+void post_write_progress(void* context, engine::RunStage, uint64_t done, uint64_t total) {
+    uint64_t& last_percent = *static_cast<uint64_t*>(context);
+    if (total == 0)
+        return;
+    // No overflow: the bytes of a run stay far below 2^64 / 100.
+    const uint64_t percent = done >= total ? 100 : done * 100 / total;
+    if (percent <= last_percent)
+        return;
+    last_percent = percent;
+    (void)sys::PostMessageW(app_state.hwnd_main, app::APP_MSG_WRITE_PROGRESS, percent, 0);
+}
+
+engine::Result run_engine(const engine::WriteOptions& options) {
+    uint64_t last_percent = 0;
+    run::run_inputs.progress_observer = post_write_progress;
+    run::run_inputs.progress_context = &last_percent;
+    const engine::Result result = engine::write_stick(options);
+    run::run_inputs.progress_observer = nullptr;
+    run::run_inputs.progress_context = nullptr;
+    return result;
+}
+
 ResultText write_image(const ReleaseManifest& release, const discovery::StickRecord& stick,
                        HANDLE temp_file) {
     post_progress(app::PROGRESS_WRITING);
@@ -310,7 +334,7 @@ ResultText write_image(const ReleaseManifest& release, const discovery::StickRec
     run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (run::run_inputs.disk_io_event == nullptr)
         return fixed_text(TEXT_NOT_PREPARED);
-    const engine::Result result = engine::write_stick(desktop_options(release, stick, temp_file));
+    const engine::Result result = run_engine(desktop_options(release, stick, temp_file));
     (void)sys::CloseHandle(run::run_inputs.disk_io_event);
     run::run_inputs.disk_io_event = nullptr;
     if (result == engine::Result::Success)
