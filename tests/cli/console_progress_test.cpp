@@ -148,6 +148,14 @@ TEST_F(ConsoleProgress, OnlyAConsoleShowsTheProgressAndEachReportLineStartsClean
     ASSERT_EQ(write(true, true), cli::EXIT_DONE);
     EXPECT_NE(streams.console.find(L"\rcomparing "), std::wstring::npos);
     EXPECT_EQ(console_rows(streams.console), lines_of(report));
+
+    // A run that fails after its writes: the reason too starts on a clean
+    // row.
+    machine.fail_call("FlushFileBuffers", ERROR_WRITE_FAULT);
+    ASSERT_EQ(write(true, true), cli::EXIT_FAILED);
+    const std::vector<std::wstring> failed = console_rows(streams.console);
+    ASSERT_GE(failed.size(), 2u);
+    EXPECT_EQ(failed[failed.size() - 2], L"the stick did not take the writes (Windows error 29)");
 }
 
 }  // namespace
