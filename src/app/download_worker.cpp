@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/download_room.h"
 #include "app/wide_path.h"
+#include "app/write_progress_posts.h"
 #include "engine/write_stick.h"
 #include "hash/sha256.h"
 #include "release/https_fetch.h"
@@ -299,24 +300,10 @@ engine::WriteOptions desktop_options(const ReleaseManifest& release,
     return options;
 }
 
-// The engine's progress as the window takes it: whole percentages, each
-// posted once, rising (the engine's done / total never falls).
-void post_write_progress(void* context, engine::RunStage, uint64_t done, uint64_t total) {
-    uint64_t& last_percent = *static_cast<uint64_t*>(context);
-    if (total == 0)
-        return;
-    // No overflow: the bytes of a run stay far below 2^64 / 100.
-    const uint64_t percent = done >= total ? 100 : done * 100 / total;
-    if (percent <= last_percent)
-        return;
-    last_percent = percent;
-    (void)sys::PostMessageW(app_state.hwnd_main, app::APP_MSG_WRITE_PROGRESS, percent, 0);
-}
-
 engine::Result run_engine(const engine::WriteOptions& options) {
-    uint64_t last_percent = 0;
+    WriteProgressPosts posts;
     run::run_inputs.progress_observer = post_write_progress;
-    run::run_inputs.progress_context = &last_percent;
+    run::run_inputs.progress_context = &posts;
     const engine::Result result = engine::write_stick(options);
     run::run_inputs.progress_observer = nullptr;
     run::run_inputs.progress_context = nullptr;
