@@ -11,9 +11,15 @@ constexpr unsigned APP_MSG_WRITE_RESULT = 0x8001;   // lParam: 0, or the UTF-8 f
 constexpr unsigned APP_MSG_UPDATE_RESULT = 0x8002;  // result in update_ready, update_length
 constexpr unsigned APP_MSG_PROGRESS = 0x8003;       // wParam: percent 0..100 or PROGRESS_WRITING
 constexpr uint64_t PROGRESS_WRITING = 101;
+// After PROGRESS_WRITING: how far the write and its verification are, in
+// percent 0..100 of the bytes the engine moves on the stick, posted only
+// when the whole percentage changes. The status line keeps its one text
+// for the write; this drives what the window shows beside it.
+constexpr unsigned APP_MSG_WRITE_PROGRESS = 0x8004;  // wParam: percent 0..100
 
 #ifdef WM_APP
-static_assert(APP_MSG_WRITE_RESULT == WM_APP + 1 && APP_MSG_PROGRESS == WM_APP + 3);
+static_assert(APP_MSG_WRITE_RESULT == WM_APP + 1 && APP_MSG_PROGRESS == WM_APP + 3 &&
+              APP_MSG_WRITE_PROGRESS == WM_APP + 4);
 #endif
 
 }  // namespace app

@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/download_room.h"
 #include "app/wide_path.h"
+#include "app/write_progress_posts.h"
 #include "engine/write_stick.h"
 #include "hash/sha256.h"
 #include "release/https_fetch.h"
@@ -299,6 +300,16 @@ engine::WriteOptions desktop_options(const ReleaseManifest& release,
     return options;
 }
 
+engine::Result run_engine(const engine::WriteOptions& options) {
+    WriteProgressPosts posts;
+    run::run_inputs.progress_observer = post_write_progress;
+    run::run_inputs.progress_context = &posts;
+    const engine::Result result = engine::write_stick(options);
+    run::run_inputs.progress_observer = nullptr;
+    run::run_inputs.progress_context = nullptr;
+    return result;
+}
+
 ResultText write_image(const ReleaseManifest& release, const discovery::StickRecord& stick,
                        HANDLE temp_file) {
     post_progress(app::PROGRESS_WRITING);
@@ -310,7 +321,7 @@ ResultText write_image(const ReleaseManifest& release, const discovery::StickRec
     run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (run::run_inputs.disk_io_event == nullptr)
         return fixed_text(TEXT_NOT_PREPARED);
-    const engine::Result result = engine::write_stick(desktop_options(release, stick, temp_file));
+    const engine::Result result = run_engine(desktop_options(release, stick, temp_file));
     (void)sys::CloseHandle(run::run_inputs.disk_io_event);
     run::run_inputs.disk_io_event = nullptr;
     if (result == engine::Result::Success)

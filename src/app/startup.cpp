@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/palette.h"
 #include "app/stick_row.h"
+#include "app/taskbar_progress.h"
 #include "app/update_hooks.h"
 #include "app/window_controls.h"
 #include "app/window_texts.h"
@@ -28,8 +29,19 @@ void show_first_state() {
 // ShellExecuteW (the elevated relaunch, the start of an updated build) may
 // hand its work to shell extensions that use COM; Microsoft asks that the
 // calling thread initialise COM first. Without it the call still goes on.
+// The taskbar button's interface lives in the same apartment.
+bool com_ready = false;
+
 void prepare_shell_calls() {
-    (void)sys::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    com_ready =
+        SUCCEEDED(sys::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+}
+
+void end_com() {
+    release_taskbar_button();
+    if (com_ready)
+        sys::CoUninitialize();
+    com_ready = false;
 }
 
 // A window without all of its controls cannot be used: it goes again, and
@@ -60,6 +72,7 @@ bool start_window() {
         delete_fonts();
         return false;
     }
+    listen_for_taskbar_button(app_state.hwnd_main);
     show_first_state();
     if (!app_state.is_elevated)
         start_update_check();
@@ -83,6 +96,7 @@ int run_installer() {
     if (!start_window())
         return 1;
     run_message_loop();
+    end_com();
     delete_fonts();
     return 0;
 }

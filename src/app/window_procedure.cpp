@@ -8,6 +8,7 @@
 #include "app/palette.h"
 #include "app/session_end.h"
 #include "app/stick_row.h"
+#include "app/taskbar_progress.h"
 #include "app/window_controls.h"
 #include "app/window_texts.h"
 #include "app/worker_messages.h"
@@ -64,6 +65,7 @@ bool refuse_close_while_busy() {
 LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_DESTROY:
+            release_taskbar_button();
             sys::PostQuitMessage(0);
             return 0;
         case WM_PAINT:
@@ -102,7 +104,14 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
         case APP_MSG_PROGRESS:
             show_progress(wparam);
             return 0;
+        case APP_MSG_WRITE_PROGRESS:
+            show_taskbar_percent(wparam);
+            return 0;
         default:
+            if (is_taskbar_button_created(message)) {
+                connect_taskbar_button();
+                return 0;
+            }
             break;
     }
     return sys::DefWindowProcW(hwnd, message, wparam, lparam);

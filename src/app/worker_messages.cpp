@@ -1,9 +1,11 @@
 #include "app/worker_messages.h"
 
+#include "app/app_messages.h"
 #include "app/app_state.h"
 #include "app/composed_texts.h"
 #include "app/palette.h"
 #include "app/session_end.h"
+#include "app/taskbar_progress.h"
 #include "app/window_controls.h"
 #include "app/window_texts.h"
 
@@ -24,19 +26,26 @@ void end_update_check() {
 void show_progress(WPARAM progress) {
     const ProgressText status = progress_text(progress);
     set_status(status.units, COLOR_ACCENT);
+    // The write's own percentages follow (APP_MSG_WRITE_PROGRESS) from 0.
+    show_taskbar_percent(progress == PROGRESS_WRITING ? 0 : progress);
 }
 
 void finish_write(LPARAM failure_text) {
     allow_session_end();
     set_busy(false);
+    flash_if_in_background();
     if (failure_text == 0) {
         set_status(STATUS_VERIFIED, COLOR_SUCCESS);
+        clear_taskbar_progress();
         return;
     }
     set_status(STATUS_FLASH_FAILED, COLOR_WARNING);
+    // Red until the user has read why.
+    show_taskbar_failure();
     const FailureDialogText dialog = failure_dialog_text(
         reinterpret_cast<const char*>(failure_text), app_state.result_text_length);
     (void)sys::MessageBoxW(app_state.hwnd_main, dialog.units, WINDOW_TITLE, MB_ICONERROR);
+    clear_taskbar_progress();
 }
 
 void finish_update_check() {

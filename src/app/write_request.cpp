@@ -4,6 +4,7 @@
 #include "app/download_worker.h"
 #include "app/palette.h"
 #include "app/session_end.h"
+#include "app/taskbar_progress.h"
 #include "app/window_controls.h"
 #include "app/window_texts.h"
 #include "discovery/stick_texts.h"
@@ -58,6 +59,7 @@ bool user_confirms(const discovery::StickRecord& stick) {
 void start_write() {
     set_busy(true);
     set_status(STATUS_FINDING_RELEASE, COLOR_ACCENT);
+    show_taskbar_searching();
     run::run_inputs.stop_requested = false;
     block_session_end();
     HANDLE worker = sys::CreateThread(nullptr, 0, download_and_write_thread, nullptr, 0, nullptr);
@@ -67,6 +69,7 @@ void start_write() {
     }
     allow_session_end();
     set_busy(false);
+    clear_taskbar_progress();
     set_status(STATUS_WRITE_NOT_STARTED, COLOR_WARNING);
 }
 

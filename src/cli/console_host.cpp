@@ -1,4 +1,6 @@
 // Standard output and error in the host build: the UTF-8 bytes as they are.
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "cli/tool_output.h"
@@ -16,6 +18,7 @@ class StdioOutput final : public ToolOutput {
   public:
     void out(text::ByteText text) override { write_bytes(stdout, text); }
     void err(text::ByteText text) override { write_bytes(stderr, text); }
+    bool err_is_console() override { return isatty(fileno(stderr)) == 1; }
 };
 
 }  // namespace

@@ -53,6 +53,13 @@ class ConsoleOutput final : public ToolOutput {
   public:
     void out(text::ByteText text) override { write_text(STD_OUTPUT_HANDLE, text); }
     void err(text::ByteText text) override { write_text(STD_ERROR_HANDLE, text); }
+    // A redirected handle has no console mode.
+    bool err_is_console() override {
+        const HANDLE handle = sys::GetStdHandle(STD_ERROR_HANDLE);
+        DWORD mode = 0;
+        return handle != INVALID_HANDLE_VALUE && handle != nullptr &&
+               sys::GetConsoleMode(handle, &mode);
+    }
 };
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "cli/progress_line.h"
 #include "cli/run_guards.h"
 #include "cli/tool_commands.h"
 #include "engine/read_only_runs.h"
@@ -7,9 +8,24 @@
 namespace cli {
 namespace {
 
-// Each report line reaches standard output as soon as the engine makes it.
+// Where a run's texts go: the report lines to standard output as soon as
+// the engine makes them, and a write's progress, on a console, in one line
+// that each of them wipes first.
+struct RunOutput {
+    ToolOutput& output;
+    ProgressLine progress;
+};
+
 void show_report_line(const char* line, size_t length, void* context) {
-    static_cast<ToolOutput*>(context)->out({line, length});
+    RunOutput& run = *static_cast<RunOutput*>(context);
+    run.progress.wipe();
+    run.output.out({line, length});
+}
+
+void observe_progress(const ToolRequest& request, RunOutput& run) {
+    const bool shown = request.command == ToolCommand::Write && run.output.err_is_console();
+    run::run_inputs.progress_observer = shown ? ProgressLine::observe : nullptr;
+    run::run_inputs.progress_context = shown ? &run.progress : nullptr;
 }
 
 engine::Result run_command(const ToolRequest& request) {
@@ -48,9 +64,14 @@ int run_engine_command(const ToolRequest& request, ToolOutput& output) {
     RunGuards guards;
     if (!prepare_engine_inputs(output))
         return EXIT_FAILED;
-    engine::set_report_observer(show_report_line, &output);
+    RunOutput run{output, ProgressLine(output)};
+    engine::set_report_observer(show_report_line, &run);
+    observe_progress(request, run);
     const engine::Result result = run_command(request);
     guards.run_over();
+    run::run_inputs.progress_observer = nullptr;
+    run::run_inputs.progress_context = nullptr;
+    run.progress.wipe();
     engine::set_report_observer(nullptr, nullptr);
     (void)sys::CloseHandle(run::run_inputs.disk_io_event);
     run::run_inputs.disk_io_event = nullptr;

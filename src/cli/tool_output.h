@@ -14,6 +14,9 @@ class ToolOutput {
     virtual ~ToolOutput() = default;
     virtual void out(text::ByteText text) = 0;
     virtual void err(text::ByteText text) = 0;
+    // Whether standard error is a console, where a line can be rewritten in
+    // place; a file or a pipe keeps only what is written for good.
+    virtual bool err_is_console() { return false; }
 };
 
 // Standard output and standard error of this process.

@@ -8,6 +8,7 @@
 #include "run/disk_region.h"
 #include "run/path_text.h"
 #include "run/result.h"
+#include "run/run_inputs.h"
 #include "run/wide_text.h"
 
 namespace engine {
@@ -16,11 +17,13 @@ using run::DiskRegion;
 using run::fail;
 using run::failure_reason;
 using run::path_text;
+using run::ProgressObserver;
 using run::read_at;
 using run::read_exact_at;
 using run::report;
 using run::ReportObserver;
 using run::Result;
+using run::RunStage;
 using run::set_report_observer;
 using run::WideText;
 using run::write_exact_at;

@@ -1,6 +1,7 @@
 #include "engine/transfer.h"
 
 #include "engine/engine_workspace.h"
+#include "engine/run_progress.h"
 #include "engine/stop_request.h"
 
 namespace engine {
@@ -24,7 +25,10 @@ Completion await_transfer(const TransferContext& context, TransferSlot& slot) {
     if (!sys::GetOverlappedResult(context.stick, &slot.overlapped, &moved, TRUE)) {
         return {false, false, moved, sys::GetLastError()};
     }
-    return {moved == slot.expected_bytes, true, moved, 0};
+    if (moved != slot.expected_bytes)
+        return {false, true, moved, 0};
+    count_progress(moved);
+    return {true, true, moved, 0};
 }
 
 Result fail_transfer(const TransferSlot& slot, const Completion& done) {

@@ -6,6 +6,7 @@
 #include "engine/compare.h"
 #include "engine/engine_workspace.h"
 #include "engine/run_names.h"
+#include "engine/run_progress.h"
 #include "engine/stop_request.h"
 
 namespace engine {
@@ -147,11 +148,13 @@ Result verify_written_places(const TransferContext& context) {
 
 Result write_and_verify(const TransferContext& context, bool read_back_all,
                         const uint8_t* known_range_sha256) {
-    if (workspace.changed_place_count == 0) {
+    const uint64_t written = written_bytes();
+    settle_written_bytes(written);
+    if (written == 0) {
         report("the stick already holds this image: nothing written\n");
     } else {
-        const uint64_t written = written_bytes();
         const int64_t write_start = counter_now();
+        enter_stage(RunStage::Write);
         if (write_changed_places(context) != Result::Success)
             return Result::Failed;
         const int64_t write_end = counter_now();
@@ -159,11 +162,13 @@ Result write_and_verify(const TransferContext& context, bool read_back_all,
             text::seconds_between(write_start, write_end, run::run_inputs.perf_frequency);
         report("wrote ", text::Mib{written}, " MiB in ", text::Seconds{seconds}, " s (",
                text::MbPerSecond{written, seconds}, " MB/s)\n");
+        enter_stage(RunStage::ReadBack);
         if (verify_written_places(context) != Result::Success)
             return Result::Failed;
         report("read back ", text::Mib{written}, " MiB in ",
                text::Seconds{seconds_since(write_end)}, " s: as written\n");
     }
+    enter_stage(RunStage::ReadBack);
     if (read_back_all)
         return read_back_whole_range(context, known_range_sha256);
     return Result::Success;

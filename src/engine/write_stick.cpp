@@ -5,6 +5,7 @@
 #include "engine/image_digest.h"
 #include "engine/log_copy.h"
 #include "engine/run_names.h"
+#include "engine/run_progress.h"
 #include "engine/saved_wifi.h"
 #include "engine/stop_request.h"
 #include "engine/target_disk.h"
@@ -198,6 +199,9 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     }
     const int64_t start_count = counter_now();
     workspace.changed_place_count = 0;
+    begin_progress(
+        planned_bytes(plan.length, options.full, options.dry_run, options.read_back_all));
+    enter_stage(RunStage::Compare);
     held.transfer = {held.target.handle, held.image,          plan.start,
                      plan.length,        options.chunk_bytes, options.queue_depth};
     mark_table_spans(image_table, image_size, held.transfer);
@@ -211,6 +215,7 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     if (options.dry_run) {
         report_differing_runs();
         report("--dry-run: nothing written\n");
+        end_progress();
         return Result::Success;
     }
     const uint8_t* const fixed = image_is_fixed(options) ? range_sha256 : nullptr;
@@ -227,6 +232,7 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     const DiskRegion stick = stick_region(target);
     if (formats::list_partitions(stick) != Result::Success)
         return Result::Failed;
+    end_progress();
     report_closing_line(plan.kind, start_count, wifi_kept);
     return Result::Success;
 }
@@ -267,6 +273,7 @@ void release_run(RunHoldings& held) {
     if (held.transfers_may_be_in_flight)
         (void)drain_transfers(held.transfer);
     held.transfers_may_be_in_flight = false;
+    abandon_progress();
     for (uint64_t i = 0; i < held.slot_events_made; ++i) {
         (void)sys::CloseHandle(workspace.slots[i].event);
         workspace.slots[i].event = nullptr;

@@ -3,6 +3,7 @@
 // unnamed) that single positioned transfers wait on. The caller closes the
 // event after the run. Another thread may ask the run to stop through
 // stop_requested (a console's Ctrl+C, the end of the user's session).
+// A front end that shows how far a write is gives a progress observer.
 #pragma once
 
 #include <atomic>
@@ -12,10 +13,31 @@
 
 namespace run {
 
+// The part of a write that moves bytes on the stick: the compare reads it,
+// the write writes the changed places, the read-back reads them and then
+// the whole range again.
+enum class RunStage : uint8_t { Compare, Write, ReadBack };
+
+// Often enough for a percentage of any stick to move smoothly, rarely
+// enough that the observer costs nothing beside the transfers.
+constexpr uint64_t PROGRESS_NOTICE_BYTES = 4194304;
+
+// Called on the run's own thread, at most once every PROGRESS_NOTICE_BYTES
+// of progress and once more at the end, with the bytes done of the run's
+// total (what the compare, the write and the read-back move together).
+// Before the compare has found what differs, the total counts every byte as
+// to be written; it then falls to what will be, and never grows again, so
+// that done / total only rises. A successful write ends with done equal to
+// total. Never called when none is given.
+using ProgressObserver = void (*)(void* context, RunStage stage, uint64_t done_bytes,
+                                  uint64_t total_bytes);
+
 struct RunInputs {
     int64_t perf_frequency = 0;
     HANDLE disk_io_event = nullptr;
     std::atomic<bool> stop_requested{false};
+    ProgressObserver progress_observer = nullptr;
+    void* progress_context = nullptr;
 };
 
 extern RunInputs run_inputs;

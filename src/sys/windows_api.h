@@ -8,6 +8,8 @@
 #include <objbase.h>
 #include <shellapi.h>
 #include <windows.h>
+// ITaskbarList3, the taskbar button's progress.
+#include <shobjidl.h>
 #include <winhttp.h>
 #include <winioctl.h>
 // CNG needs the base types of windows.h first.

@@ -47,7 +47,7 @@ const char MANIFEST_FILE[] = "site/install/releases/tundra.txt";
 // What the worker did, in order: its posts, and the flush of the file.
 // Each post also notes how many threads kept the system awake then.
 struct Event {
-    enum Kind { progress, result, flush } kind;
+    enum Kind { progress, result, flush, write_progress } kind;
     uint64_t value;  // the percentage, or the posted text pointer
     unsigned threads_keeping_awake = 0;
 };
@@ -62,6 +62,8 @@ unsigned threads_keeping_awake() {
 BOOL WINAPI record_post(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == app::APP_MSG_PROGRESS)
         events.push_back({Event::progress, wparam, threads_keeping_awake()});
+    else if (message == app::APP_MSG_WRITE_PROGRESS)
+        events.push_back({Event::write_progress, wparam, threads_keeping_awake()});
     else if (message == app::APP_MSG_WRITE_RESULT)
         events.push_back({Event::result, static_cast<uint64_t>(lparam), threads_keeping_awake()});
     return hwnd != nullptr ? below.PostMessageW(hwnd, message, wparam, lparam) : TRUE;
@@ -408,9 +410,20 @@ TEST_F(WorkerTest, WritesAVerifiedStickAndReportsProgressInOrder) {
     EXPECT_EQ(events[i].kind, Event::flush);
     EXPECT_EQ(events[i + 1].kind, Event::progress);
     EXPECT_EQ(events[i + 1].value, app::PROGRESS_WRITING);
-    // The engine flushes the stick in between; nothing else is posted.
-    for (size_t k = i + 2; k + 1 < events.size(); ++k)
-        EXPECT_EQ(events[k].kind, Event::flush);
+    // Then the write's own percentages, each once and rising to 100 (the
+    // engine flushes the stick in between); nothing else is posted.
+    std::vector<uint64_t> write_percents;
+    for (size_t k = i + 2; k + 1 < events.size(); ++k) {
+        if (events[k].kind == Event::write_progress)
+            write_percents.push_back(events[k].value);
+        else
+            EXPECT_EQ(events[k].kind, Event::flush);
+    }
+    ASSERT_FALSE(write_percents.empty());
+    for (size_t k = 1; k < write_percents.size(); ++k)
+        EXPECT_GT(write_percents[k], write_percents[k - 1]);
+    EXPECT_EQ(write_percents.back(), 100u);
+    EXPECT_EQ(events.back().kind, Event::result);
 }
 
 // The image changes on disk after its download, before the engine checks

@@ -85,6 +85,82 @@ BOOL WINAPI logged_get_message(LPMSG msg, HWND hwnd, UINT first, UINT last) {
     return below.GetMessageW(msg, hwnd, first, last);
 }
 
+// The stand-in taskbar list: only the button's progress is kept.
+class LoggedTaskbar final : public ITaskbarList3 {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE HrInit() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetProgressValue(HWND, ULONGLONG done, ULONGLONG total) override {
+        fprintf(log_file, "taskbar progress %llu\n",
+                static_cast<unsigned long long>(total == 0 ? 0 : done * 100 / total));
+        fflush(log_file);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetProgressState(HWND, TBPFLAG state) override {
+        const char* name = state == TBPF_NOPROGRESS      ? "none"
+                           : state == TBPF_INDETERMINATE ? "indeterminate"
+                           : state == TBPF_NORMAL        ? "normal"
+                           : state == TBPF_ERROR         ? "error"
+                                                         : "other";
+        fprintf(log_file, "taskbar %s\n", name);
+        fflush(log_file);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE AddTab(HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeleteTab(HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ActivateTab(HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetActiveAlt(HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE MarkFullscreenWindow(HWND, WINBOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RegisterTab(HWND, HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE UnregisterTab(HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetTabOrder(HWND, HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetTabActive(HWND, HWND, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ThumbBarAddButtons(HWND, UINT, LPTHUMBBUTTON) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ThumbBarUpdateButtons(HWND, UINT, LPTHUMBBUTTON) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ThumbBarSetImageList(HWND, HIMAGELIST) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetOverlayIcon(HWND, HICON, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetThumbnailTooltip(HWND, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetThumbnailClip(HWND, RECT*) override { return E_NOTIMPL; }
+};
+LoggedTaskbar taskbar;
+bool button_announced = false;
+
+HRESULT WINAPI logged_create_instance(REFCLSID class_id, LPUNKNOWN outer, DWORD context,
+                                      REFIID interface_id, LPVOID* object) {
+    if (!IsEqualCLSID(class_id, CLSID_TaskbarList) || !IsEqualIID(interface_id, IID_ITaskbarList3))
+        return below.CoCreateInstance(class_id, outer, context, interface_id, object);
+    *object = static_cast<ITaskbarList3*>(&taskbar);
+    return S_OK;
+}
+
+// As Explorer does when it adds the button of a new top-level window.
+BOOL WINAPI announcing_show(HWND hwnd, int command) {
+    const BOOL was_visible = below.ShowWindow(hwnd, command);
+    wchar_t class_name[64] = {};
+    GetClassNameW(hwnd, class_name, 64);
+    if (!button_announced && wcscmp(class_name, L"TundraUsbInstaller") == 0 &&
+        IsWindowVisible(hwnd)) {
+        button_announced = true;
+        PostMessageW(hwnd, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
+    }
+    return was_visible;
+}
+
+BOOL WINAPI logged_flash(PFLASHWINFO flash) {
+    fputs("flash\n", log_file);
+    fflush(log_file);
+    return below.FlashWindowEx(flash);
+}
+
 HINSTANCE WINAPI answered_runas(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR, LPCWSTR, INT) {
     if (log_file != nullptr && wcscmp(verb, L"runas") == 0) {
         fputs("runas ", log_file);
@@ -106,6 +182,9 @@ bool install_ui_log(const char* path) {
     sys::calls.MessageBoxW = logged_message_box;
     sys::calls.SetWindowTextW = logged_set_text;
     sys::calls.GetMessageW = logged_get_message;
+    sys::calls.ShowWindow = announcing_show;
+    sys::calls.CoCreateInstance = logged_create_instance;
+    sys::calls.FlashWindowEx = logged_flash;
     return true;
 }
 

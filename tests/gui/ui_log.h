@@ -14,12 +14,21 @@
 //   status TEXT                     (each text the status line is given)
 //   runas FILE
 //   message-loop                    (once: the start-up is over)
+//   taskbar STATE                   (none, indeterminate, normal, error)
+//   taskbar progress PERCENT
+//   flash                           (FlashWindowEx: the window was behind)
+//
+// Wine under Xvfb has no Explorer, so no taskbar button: with the log, the
+// test build stands in for it as Explorer would, announcing the button once
+// the main window first shows ("TaskbarButtonCreated") and handing out a
+// taskbar list that writes down each change of the button.
 #pragma once
 
 namespace gui_test {
 
 // Starts the log at `path` (the file is made anew) and wraps the seam's
-// TrackPopupMenu, MessageBoxW, SetWindowTextW and GetMessageW.
+// TrackPopupMenu, MessageBoxW, SetWindowTextW, GetMessageW, ShowWindow,
+// CoCreateInstance and FlashWindowEx.
 bool install_ui_log(const char* path);
 
 // Answers the elevated relaunch without starting anything: "declined"
