@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/control_states.h"
 #include "app/geometry.h"
+#include "app/keyboard_focus.h"
 
 namespace app {
 
@@ -34,6 +35,7 @@ void update_action_enabled() {
     const ActionInputs inputs{app_state.is_busy, app_state.update_check_running,
                               app_state.is_elevated, app_state.sticks.selected_stick.has_value()};
     sys::EnableWindow(app_state.hwnd_action, action_enabled(inputs) ? TRUE : FALSE);
+    settle_focus();
 }
 
 void set_busy(bool busy) {
