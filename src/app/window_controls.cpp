@@ -26,7 +26,12 @@ HWND create_control(const WCHAR* class_name, const WCHAR* text, int id, DWORD st
 
 void set_status(const WCHAR* text, COLORREF colour) {
     app_state.status_color = colour;
-    (void)sys::SetWindowTextW(app_state.hwnd_status, text);
+    // The status line is no control a screen reader watches by itself: the
+    // event has it read out whenever it says something new.
+    if (sys::SetWindowTextW(app_state.hwnd_status, text)) {
+        sys::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, app_state.hwnd_status, OBJID_CLIENT,
+                            CHILDID_SELF);
+    }
     (void)sys::RedrawWindow(app_state.hwnd_main, nullptr, nullptr,
                             RDW_INVALIDATE | RDW_ALLCHILDREN);
 }

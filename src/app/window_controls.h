@@ -17,7 +17,8 @@ HWND create_control(const WCHAR* class_name, const WCHAR* text, int id, DWORD st
 
 // Shows `text` in the status line in `colour` and repaints the whole window:
 // the statics paint no background of their own, so a text change must
-// repaint the picture beneath them.
+// repaint the picture beneath them. Each new text is announced to screen
+// readers as a change of the status line's name.
 void set_status(const WCHAR* text, COLORREF colour);
 
 // Enables the action button exactly when the state allows it. Called after
