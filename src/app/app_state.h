@@ -28,6 +28,10 @@ struct AppState {
     HWND hwnd_stick;    // id 103
     HWND hwnd_action;   // id 104
     HWND hwnd_status;   // id 201
+    // Where the keyboard focus goes back to when the window is activated
+    // again: the control that had it when the window was deactivated, or
+    // the one a state change chose while the window was in the background.
+    HWND hwnd_saved_focus;
     std::optional<UpdateContext> update;
     discovery::StickList sticks;  // with stick_count and selected_stick
     int32_t dpi;

@@ -19,6 +19,26 @@ text::Utf16Text<CAPACITY> copy_text(const WCHAR* units) {
     return result;
 }
 
+// Units that would not show as themselves: control characters, which a
+// dialog draws as boxes or acts on (a NUL ends the text early), and the
+// direction overrides, embeddings and isolates, which would show a name
+// such as a path reversed to the eye while a screen reader reads it in
+// order. Line feeds stay: they break the text into lines.
+bool hides_itself(WCHAR unit) {
+    if (unit == u'\n')
+        return false;
+    return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || (unit >= 0x202A && unit <= 0x202E) ||
+           (unit >= 0x2066 && unit <= 0x2069);
+}
+
+template <size_t CAPACITY>
+void show_plainly(text::Utf16Text<CAPACITY>& shown) {
+    for (size_t i = 0; i < shown.length; ++i) {
+        if (hides_itself(shown.units[i]))
+            shown.units[i] = u'?';
+    }
+}
+
 }  // namespace
 
 ProgressText progress_text(uint64_t progress) {
@@ -37,7 +57,9 @@ FailureDialogText failure_dialog_text(const char* utf8, uint64_t length) {
     // claimed length must not lead the window to read past it.
     const size_t readable =
         length < FAILURE_TEXT_BYTES ? static_cast<size_t>(length) : FAILURE_TEXT_BYTES;
-    return text::to_utf16<FAILURE_DIALOG_UNITS>(utf8, readable);
+    FailureDialogText dialog = text::to_utf16<FAILURE_DIALOG_UNITS>(utf8, readable);
+    show_plainly(dialog);
+    return dialog;
 }
 
 UpdateAvailableText update_available_text(const char* host) {

@@ -23,7 +23,9 @@ ProgressText progress_text(uint64_t progress);
 
 // The failure text a worker posted, for the result dialog. At most
 // FAILURE_TEXT_BYTES are read, whatever length is claimed; ill-formed UTF-8
-// gives an empty text; a text longer than the dialog buffer is cut.
+// gives an empty text; a text longer than the dialog buffer is cut. It is
+// shown as plain text: control characters other than the line feed, and
+// the marks that change the direction of text, become "?".
 FailureDialogText failure_dialog_text(const char* utf8, uint64_t length);
 
 // "Update available at {host}/install. This copy could not be replaced."

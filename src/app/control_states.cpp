@@ -14,4 +14,19 @@ BusyLook busy_look(bool busy, uint64_t stick_count) {
             busy ? TEXT_ACTION_PREPARING : TEXT_ACTION_WRITE};
 }
 
+FocusTarget first_focus(const FocusInputs& inputs) {
+    using enum FocusTarget;
+    if (!inputs.stick_chosen && inputs.stick_enabled)
+        return stick;
+    if (inputs.action_enabled)
+        return action;
+    if (inputs.stick_enabled)
+        return stick;
+    if (inputs.refresh_enabled)
+        return refresh;
+    if (inputs.version_enabled)
+        return version;
+    return main_window;
+}
+
 }  // namespace app

@@ -120,6 +120,12 @@ void paint_background(HWND hwnd) {
     sys::EndPaint(hwnd, &paint);
 }
 
+// The focused button keeps its focused colours even while Windows hides
+// focus cues (ODS_NOFOCUSRECT, until the keyboard is first used): Space
+// and Enter press the focused button from the start, so a keyboard user
+// must see which one that is before the first key, and the focused look
+// is a fill and outline of the palette, not a dotted rectangle over a
+// mouse user's view.
 void draw_button(const DRAWITEMSTRUCT& item) {
     const bool pressed_or_focused = (item.itemState & (ODS_SELECTED | ODS_FOCUS)) != 0;
     const bool disabled = (item.itemState & ODS_DISABLED) != 0;

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/fonts.h"
 #include "app/geometry.h"
+#include "app/keyboard_focus.h"
 #include "app/main_window.h"
 #include "app/palette.h"
 #include "app/stick_row.h"
@@ -23,7 +24,7 @@ void show_first_state() {
         set_status(STATUS_ADMIN_REQUIRED, COLOR_MUTED);
     }
     sys::ShowWindow(app_state.hwnd_main, SW_SHOWNORMAL);
-    (void)sys::SetFocus(app_state.is_elevated ? app_state.hwnd_version : app_state.hwnd_action);
+    place_first_focus();
 }
 
 // ShellExecuteW (the elevated relaunch, the start of an updated build) may

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/control_states.h"
 #include "app/geometry.h"
+#include "app/keyboard_focus.h"
 
 namespace app {
 
@@ -25,7 +26,12 @@ HWND create_control(const WCHAR* class_name, const WCHAR* text, int id, DWORD st
 
 void set_status(const WCHAR* text, COLORREF colour) {
     app_state.status_color = colour;
-    (void)sys::SetWindowTextW(app_state.hwnd_status, text);
+    // The status line is no control a screen reader watches by itself: the
+    // event has it read out whenever it says something new.
+    if (sys::SetWindowTextW(app_state.hwnd_status, text)) {
+        sys::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, app_state.hwnd_status, OBJID_CLIENT,
+                            CHILDID_SELF);
+    }
     (void)sys::RedrawWindow(app_state.hwnd_main, nullptr, nullptr,
                             RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
@@ -34,6 +40,7 @@ void update_action_enabled() {
     const ActionInputs inputs{app_state.is_busy, app_state.update_check_running,
                               app_state.is_elevated, app_state.sticks.selected_stick.has_value()};
     sys::EnableWindow(app_state.hwnd_action, action_enabled(inputs) ? TRUE : FALSE);
+    settle_focus();
 }
 
 void set_busy(bool busy) {

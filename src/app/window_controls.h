@@ -17,11 +17,14 @@ HWND create_control(const WCHAR* class_name, const WCHAR* text, int id, DWORD st
 
 // Shows `text` in the status line in `colour` and repaints the whole window:
 // the statics paint no background of their own, so a text change must
-// repaint the picture beneath them.
+// repaint the picture beneath them. Each new text is announced to screen
+// readers as a change of the status line's name.
 void set_status(const WCHAR* text, COLORREF colour);
 
 // Enables the action button exactly when the state allows it. Called after
-// every change of is_busy, update_check_running, is_elevated or the choice.
+// every change of is_busy, update_check_running, is_elevated or the choice,
+// and so after every change of what the buttons offer: it also moves the
+// keyboard focus off a button that can no longer be used.
 void update_action_enabled();
 
 // Enters or leaves the busy state of a running write.

@@ -4,6 +4,7 @@
 #include "app/app_state.h"
 #include "app/control_ids.h"
 #include "app/geometry.h"
+#include "app/keyboard_focus.h"
 #include "app/painting.h"
 #include "app/palette.h"
 #include "app/session_end.h"
@@ -46,6 +47,10 @@ bool run_command(int id) {
         case ID_CLOSE:
             (void)sys::PostMessageW(app_state.hwnd_main, WM_CLOSE, 0, 0);
             return true;
+        case IDOK:  // Enter, from IsDialogMessageW
+            if (const int focused = focused_button_id(); focused != 0)
+                (void)run_command(focused);
+            return true;
         default:
             return false;
     }
@@ -84,6 +89,13 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
             return 0;
         case WM_ERASEBKGND:
             return 1;
+        case WM_ACTIVATE:
+            if (LOWORD(wparam) == WA_INACTIVE)
+                remember_focus();
+            break;
+        case WM_SETFOCUS:
+            pass_focus_on();
+            return 0;
         case WM_DRAWITEM:
             draw_button(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
             return 1;

@@ -3,6 +3,7 @@
 #include "app/app_messages.h"
 #include "app/app_state.h"
 #include "app/composed_texts.h"
+#include "app/keyboard_focus.h"
 #include "app/palette.h"
 #include "app/session_end.h"
 #include "app/taskbar_progress.h"
@@ -18,7 +19,8 @@ void end_update_check() {
     clear_update_context();
     app_state.update_check_running = false;
     update_action_enabled();
-    (void)sys::SetFocus(app_state.hwnd_action);
+    // The check held the action button; it is the next step now.
+    place_first_focus();
 }
 
 }  // namespace

@@ -56,6 +56,13 @@ TEST(FailureDialogText, ConversionsOfThePostedBytes) {
         {"a byte that is never UTF-8", "bad \xFF byte", 10, u""},
         {"the worker's whole buffer", full, app::FAILURE_TEXT_BYTES, cut},
         {"a claimed length past the worker's buffer", full, 1ull << 40, cut},
+        // Plain text: what shows is what a screen reader reads.
+        {"a NUL inside", "cannot open A\0B", 15, u"cannot open A?B"},
+        {"control characters", "a\tb\rc\x1B[31md\x7F", 12, u"a?b?c?[31md?"},
+        {"a C1 control", "x\xC2\x85y", 4, u"x?y"},
+        {"direction marks around a name", "C:\\Users\\\xE2\x80\xAEgpj.exe\xE2\x81\xA6x\xE2\x81\xA9",
+         26, u"C:\\Users\\?gpj.exe?x?"},
+        {"line feeds stay", "first\nsecond", 12, u"first\nsecond"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

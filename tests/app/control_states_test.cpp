@@ -58,4 +58,25 @@ TEST(ControlStates, BusyDisablesEverythingThatChangesTheChoice) {
     EXPECT_FALSE(idle_without_sticks.stick_enabled);
 }
 
+TEST(ControlStates, FirstFocusOfEachState) {
+    using enum app::FocusTarget;
+    struct Row {
+        const char* state;
+        app::FocusInputs in;  // stick chosen; action, stick, refresh, version enabled
+        app::FocusTarget focus;
+    };
+    const Row rows[] = {
+        {"elevated, no stick chosen", {false, false, true, true, true}, stick},
+        {"elevated, stick chosen", {true, true, true, true, true}, action},
+        {"elevated, empty list", {false, false, false, true, true}, refresh},
+        {"not elevated, idle", {false, true, false, false, true}, action},
+        {"not elevated, update check running", {false, false, false, false, true}, version},
+        {"elevated, busy", {true, false, false, false, false}, main_window},
+        // A choice whose action cannot be used leaves the stick button.
+        {"stick chosen, action disabled", {true, false, true, true, true}, stick},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(app::first_focus(row.in), row.focus) << row.state;
+}
+
 }  // namespace

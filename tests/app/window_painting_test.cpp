@@ -186,6 +186,15 @@ TEST_F(ButtonTest, DrawsTheShapeInTheColoursOfItsStateThenTheText) {
     EXPECT_EQ(machine.uses("DeleteObject"), 6u);  // one brush and one pen each
 }
 
+// Windows adds ODS_NOFOCUSRECT until the keyboard is used; the focused
+// look still shows, since Space and Enter press that button from the start.
+TEST_F(ButtonTest, TheFocusedLookShowsWhileWindowsHidesFocusCues) {
+    draw(app_state.hwnd_refresh, ODS_FOCUS | ODS_NOFOCUSRECT);
+    draw(app_state.hwnd_action, ODS_FOCUS | ODS_NOFOCUSRECT);
+    EXPECT_EQ(brush_colours, (std::vector<COLORREF>{0x4E2D33, 0xEF7AA3}));
+    EXPECT_EQ(pen_colours, (std::vector<COLORREF>{app::COLOR_ACCENT, app::COLOR_ACCENT}));
+}
+
 TEST_F(ButtonTest, WithoutBrushPenOrSelectionTheTextIsStillDrawn) {
     const struct {
         const char* call;

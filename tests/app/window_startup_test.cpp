@@ -232,7 +232,7 @@ TEST_F(WindowTest, ElevatedWithSticksOffersTheListAndWaitsForAChoice) {
     EXPECT_FALSE(enabled(app_state.hwnd_action));
     EXPECT_EQ(status(), L"Writing will erase the selected USB stick.");
     EXPECT_EQ(app_state.status_color, app::COLOR_WARNING);
-    EXPECT_EQ(app_test::focus_given, app_state.hwnd_version);
+    EXPECT_EQ(app_test::focus_given, app_state.hwnd_stick);  // the next step: choosing
 }
 
 TEST_F(WindowTest, ElevatedWithoutSticksAsksForOne) {
@@ -244,6 +244,7 @@ TEST_F(WindowTest, ElevatedWithoutSticksAsksForOne) {
     EXPECT_FALSE(enabled(app_state.hwnd_action));
     EXPECT_EQ(status(), L"Plug in a USB stick and select Refresh.");
     EXPECT_EQ(app_state.status_color, app::COLOR_MUTED);
+    EXPECT_EQ(app_test::focus_given, app_state.hwnd_refresh);
 }
 
 TEST_F(WindowTest, NotElevatedOffersOnlyTheRelaunch) {

@@ -6,6 +6,9 @@
 //   window_inspector controls
 //     window LEFT TOP WIDTH HEIGHT
 //     control ID ENABLED TEXT        (one line per control, in tab order)
+//     focus ID                        (the control with the keyboard focus: 0 for
+//                                      the main window itself, none when the
+//                                      window's thread has no focus)
 //   window_inspector keys
 //     menu                            where the window's keys go now: its
 //     box CAPTION                     popup menu's loop, a dialog of its
@@ -35,6 +38,21 @@ void print_utf8(const wchar_t* text) {
         fwrite(bytes, 1, static_cast<size_t>(length - 1), stdout);
 }
 
+// Another process's focus is read from the window's thread: GetFocus only
+// answers for the calling thread.
+void print_focus(HWND main) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info) ||
+        info.hwndFocus == nullptr) {
+        printf("focus none\n");
+    } else if (info.hwndFocus == main) {
+        printf("focus 0\n");
+    } else {
+        printf("focus %d\n", GetDlgCtrlID(info.hwndFocus));
+    }
+}
+
 int print_controls() {
     HWND main = FindWindowW(L"TundraUsbInstaller", L"Tundra USB Installer");
     if (main == nullptr)
@@ -51,6 +69,7 @@ int print_controls() {
         print_utf8(text);
         printf("\n");
     }
+    print_focus(main);
     return 0;
 }
 
