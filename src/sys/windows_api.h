@@ -7,6 +7,7 @@
 #include <dwmapi.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <shellscalingapi.h>
 #include <windows.h>
 #include <winhttp.h>
 #include <winioctl.h>
