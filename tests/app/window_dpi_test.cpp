@@ -2,7 +2,7 @@
 // Windows moves it to a monitor with another scale (WM_DPICHANGED). A
 // window moved to a DPI must look as one made at that DPI: the same size,
 // control places and font heights, with four fonts alive and none leaked.
-#include "app/window_dpi.h"
+#include "app/geometry.h"
 
 #include <set>
 #include <vector>
@@ -161,17 +161,29 @@ UINT WINAPI report_window(HWND) {
     return reported.window;
 }
 
+SIZE main_window_asked{};
+HWND WINAPI record_main_window(DWORD ex_style, LPCWSTR class_name, LPCWSTR title, DWORD style,
+                               int x, int y, int width, int height, HWND parent, HMENU menu,
+                               HINSTANCE instance, LPVOID param) {
+    if (parent == nullptr)
+        main_window_asked = {width, height};
+    return CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, parent, menu,
+                           instance, param);
+}
+
 TEST_F(WindowDpiTest, TakesTheDpiOfTheMonitorItOpensOnNotTheSystems) {
     struct Case {
         DpiReport report;
-        UINT expected_dpi;
+        UINT made_at_dpi;  // the window is created at this DPI's size and fonts
+        UINT final_dpi;
     };
     const Case cases[] = {
-        {{true, 144, 96, 144}, 144},   // a 150 % monitor on a 100 % system
-        {{true, 96, 144, 96}, 96},     // and the other way round
-        {{true, 120, 192, 192}, 192},  // the window itself reports another DPI
-        {{true, 72, 96, 72}, 96},      // never below 96
-        {{false, 0, 120, 0}, 120},     // no monitor DPI (no shcore): the system's
+        {{true, 144, 96, 144}, 144, 144},   // a 150 % monitor on a 100 % system
+        {{true, 96, 144, 96}, 96, 96},      // and the other way round
+        {{true, 120, 192, 192}, 120, 192},  // the window itself reports another DPI
+        {{true, 72, 96, 72}, 96, 96},       // never below 96
+        {{true, 120, 96, 0}, 120, 120},     // the window cannot say: the monitor's
+        {{false, 0, 120, 120}, 120, 120},   // no monitor DPI (no shcore): the system's
     };
     const Layout made_at_96 = layout_made_at(96);
     const Layout made_at_120 = layout_made_at(120);
@@ -185,15 +197,20 @@ TEST_F(WindowDpiTest, TakesTheDpiOfTheMonitorItOpensOnNotTheSystems) {
         sys::calls.GetDpiForMonitor = report_monitor;
         sys::calls.GetDpiForSystem = report_system;
         sys::calls.GetDpiForWindow = report_window;
+        sys::calls.CreateWindowExW = record_main_window;
         start();
         EXPECT_EQ(monitor_point.x, 0);
         EXPECT_EQ(monitor_point.y, 0);
         EXPECT_EQ(monitor_flags, static_cast<DWORD>(MONITOR_DEFAULTTOPRIMARY));
-        EXPECT_EQ(app_state.dpi, static_cast<int32_t>(c.expected_dpi));
-        const Layout& wanted = c.expected_dpi == 96    ? made_at_96
-                               : c.expected_dpi == 120 ? made_at_120
-                               : c.expected_dpi == 144 ? made_at_144
-                                                       : made_at_192;
+        EXPECT_EQ(main_window_asked.cx, app::scale_px_at(764, c.made_at_dpi));
+        EXPECT_EQ(main_window_asked.cy, app::scale_px_at(468, c.made_at_dpi));
+        // Fonts are made again only when the window's DPI differs.
+        EXPECT_EQ(fonts_made, c.made_at_dpi == c.final_dpi ? 4 : 8);
+        EXPECT_EQ(app_state.dpi, static_cast<int32_t>(c.final_dpi));
+        const Layout& wanted = c.final_dpi == 96    ? made_at_96
+                               : c.final_dpi == 120 ? made_at_120
+                               : c.final_dpi == 144 ? made_at_144
+                                                    : made_at_192;
         expect_same_layout(layout_of_window(), wanted);
         expect_four_live_fonts_in_use();
         TearDown();
@@ -303,6 +320,15 @@ BOOL WINAPI record_round_rect(HDC dc, int l, int t, int r, int b, int w, int h) 
 TEST_F(WindowDpiTest, PaintingFollowsTheNewDpi) {
     app_test::use_monitor_dpi(96);
     start();
+    // x = 700 lies right of the drag zone's end at 96 DPI (666) but left of
+    // it at 144 (999); y = 50 is inside the header band only at 144 (64).
+    const auto hit = [](int x, int y) {
+        const RECT window = window_rect();
+        return SendMessageW(app_state.hwnd_main, WM_NCHITTEST, 0,
+                            MAKELPARAM(window.left + x, window.top + y));
+    };
+    EXPECT_EQ(hit(700, 20), HTCLIENT);
+    EXPECT_EQ(hit(600, 50), HTCLIENT);
     const RECT suggested{0, 0, 1146, 702};
     send_dpi_changed(144, &suggested);
     sys::calls.StretchDIBits = record_stretch;
@@ -312,14 +338,8 @@ TEST_F(WindowDpiTest, PaintingFollowsTheNewDpi) {
     EXPECT_EQ(stretched_width, 1146);
     EXPECT_EQ(stretched_height, 702);
     EXPECT_EQ(corner_size, 18);
-    // x = 700 lies left of the drag zone's end at 144 DPI (999) but right
-    // of it at 96 (666); y = 50 is inside the band only at 144 DPI (64).
-    const RECT window = window_rect();
-    const auto hit = [&](int x, int y) {
-        return SendMessageW(app_state.hwnd_main, WM_NCHITTEST, 0,
-                            MAKELPARAM(window.left + x, window.top + y));
-    };
-    EXPECT_EQ(hit(700, 50), HTCAPTION);
+    EXPECT_EQ(hit(700, 20), HTCAPTION);
+    EXPECT_EQ(hit(600, 50), HTCAPTION);
     EXPECT_EQ(hit(1010, 20), HTCLIENT);
 }
 
