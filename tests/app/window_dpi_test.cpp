@@ -2,11 +2,10 @@
 // Windows moves it to a monitor with another scale (WM_DPICHANGED). A
 // window moved to a DPI must look as one made at that DPI: the same size,
 // control places and font heights, with four fonts alive and none leaked.
-#include "app/geometry.h"
-
 #include <set>
 #include <vector>
 
+#include "app/geometry.h"
 #include "app/window_fixture.h"
 
 namespace {
