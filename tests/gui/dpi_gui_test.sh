@@ -64,12 +64,14 @@ ensure_large_screen() {
 # v × dpi / 96, as the window scales.
 scaled() { echo $(($1 * $2 / 96)); }
 
-# Restarts the prefix's wineserver with LogPixels = $1.
+# Restarts the prefix's wineserver with LogPixels = $1, and waits until the
+# prefix is up (wineboot) before a program starts in it.
 use_dpi() {
   wineserver -k 2>/dev/null
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
   wineserver -k 2>/dev/null
   wineserver -p
+  wineboot >/dev/null 2>&1
 }
 
 # Points of the picture (96-DPI pixels) that no control covers: header, logo
