@@ -7,22 +7,22 @@
 namespace app {
 namespace {
 
-struct FontSpec {
+struct FontDescription {
     HFONT AppState::*font;
     int32_t size_px;  // at 96 DPI
     int weight;
 };
 
 // In creation order.
-constexpr FontSpec FONT_SPECS[FONT_COUNT] = {
+constexpr FontDescription FONT_DESCRIPTIONS[FONT_COUNT] = {
     {&AppState::font_control, 15, 600},
     {&AppState::font_body, 14, 400},
     {&AppState::font_title, 32, 600},
     {&AppState::font_brand, 20, 600},
 };
 
-HFONT segoe_ui(const FontSpec& spec) {
-    return sys::CreateFontW(-scale_px(spec.size_px), 0, 0, 0, spec.weight, FALSE, FALSE, FALSE,
+HFONT segoe_ui(const FontDescription& wanted) {
+    return sys::CreateFontW(-scale_px(wanted.size_px), 0, 0, 0, wanted.weight, FALSE, FALSE, FALSE,
                             DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                             CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, FONT_FACE);
 }
@@ -36,22 +36,22 @@ void delete_font(HFONT& font) {
 }  // namespace
 
 void create_fonts() {
-    for (const FontSpec& spec : FONT_SPECS)
-        app_state.*spec.font = segoe_ui(spec);
+    for (const FontDescription& wanted : FONT_DESCRIPTIONS)
+        app_state.*wanted.font = segoe_ui(wanted);
 }
 
 void delete_fonts() {
-    for (const FontSpec& spec : FONT_SPECS)
-        delete_font(app_state.*spec.font);
+    for (const FontDescription& wanted : FONT_DESCRIPTIONS)
+        delete_font(app_state.*wanted.font);
 }
 
 ReplacedFonts recreate_fonts() {
     ReplacedFonts replaced{};
     for (size_t i = 0; i < FONT_COUNT; ++i) {
-        HFONT made = segoe_ui(FONT_SPECS[i]);
+        HFONT made = segoe_ui(FONT_DESCRIPTIONS[i]);
         if (made == nullptr)
             continue;
-        HFONT& in_use = app_state.*FONT_SPECS[i].font;
+        HFONT& in_use = app_state.*FONT_DESCRIPTIONS[i].font;
         replaced.fonts[i] = in_use;
         in_use = made;
     }
