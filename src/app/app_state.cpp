@@ -14,6 +14,8 @@ void reset_app_state() {
     AppState& s = app_state;
     s.hwnd_main = s.hwnd_version = s.hwnd_refresh = s.hwnd_stick = s.hwnd_action = nullptr;
     s.hwnd_status = s.hwnd_saved_focus = nullptr;
+    for (HWND& control : s.controls)
+        control = nullptr;
     s.instance = nullptr;
     s.font_control = s.font_title = s.font_body = s.font_brand = nullptr;
     clear_update_context();

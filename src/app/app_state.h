@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/background.h"
+#include "app/control_table.h"
 #include "app/update_hooks.h"
 #include "discovery/stick_record.h"
 #include "release/manifest.h"
@@ -32,9 +33,10 @@ struct AppState {
     // again: the control that had it when the window was deactivated, or
     // the one a state change chose while the window was in the background.
     HWND hwnd_saved_focus;
+    HWND controls[CONTROL_COUNT];  // every control, in the order of the control table
     std::optional<UpdateContext> update;
     discovery::StickList sticks;  // with stick_count and selected_stick
-    int32_t dpi;
+    int32_t dpi;                  // of the monitor the window is on, never below 96
     COLORREF status_color;
     bool is_elevated;
     bool is_busy;

@@ -7,8 +7,22 @@
 namespace app {
 namespace {
 
-HFONT segoe_ui(int32_t size_px, int weight) {
-    return sys::CreateFontW(-scale_px(size_px), 0, 0, 0, weight, FALSE, FALSE, FALSE,
+struct FontDescription {
+    HFONT AppState::*font;
+    int32_t size_px;  // at 96 DPI
+    int weight;
+};
+
+// In creation order.
+constexpr FontDescription FONT_DESCRIPTIONS[FONT_COUNT] = {
+    {&AppState::font_control, 15, 600},
+    {&AppState::font_body, 14, 400},
+    {&AppState::font_title, 32, 600},
+    {&AppState::font_brand, 20, 600},
+};
+
+HFONT segoe_ui(const FontDescription& wanted) {
+    return sys::CreateFontW(-scale_px(wanted.size_px), 0, 0, 0, wanted.weight, FALSE, FALSE, FALSE,
                             DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                             CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, FONT_FACE);
 }
@@ -22,17 +36,33 @@ void delete_font(HFONT& font) {
 }  // namespace
 
 void create_fonts() {
-    app_state.font_control = segoe_ui(15, 600);
-    app_state.font_body = segoe_ui(14, 400);
-    app_state.font_title = segoe_ui(32, 600);
-    app_state.font_brand = segoe_ui(20, 600);
+    for (const FontDescription& wanted : FONT_DESCRIPTIONS)
+        app_state.*wanted.font = segoe_ui(wanted);
 }
 
 void delete_fonts() {
-    delete_font(app_state.font_control);
-    delete_font(app_state.font_body);
-    delete_font(app_state.font_title);
-    delete_font(app_state.font_brand);
+    for (const FontDescription& wanted : FONT_DESCRIPTIONS)
+        delete_font(app_state.*wanted.font);
+}
+
+ReplacedFonts recreate_fonts() {
+    ReplacedFonts replaced{};
+    for (size_t i = 0; i < FONT_COUNT; ++i) {
+        HFONT made = segoe_ui(FONT_DESCRIPTIONS[i]);
+        if (made == nullptr)
+            continue;
+        HFONT& in_use = app_state.*FONT_DESCRIPTIONS[i].font;
+        replaced.fonts[i] = in_use;
+        in_use = made;
+    }
+    return replaced;
+}
+
+void delete_replaced_fonts(const ReplacedFonts& replaced) {
+    for (HFONT font : replaced.fonts) {
+        if (font != nullptr)
+            (void)sys::DeleteObject(font);
+    }
 }
 
 HFONT font_for(FontRole role) {

@@ -8,8 +8,8 @@ int32_t scale_px_at(int32_t v, int32_t dpi) {
     return static_cast<int32_t>(int64_t{v} * dpi / 96);
 }
 
-int32_t usable_dpi(uint32_t system_dpi) {
-    return system_dpi < 96 || system_dpi > INT32_MAX ? 96 : static_cast<int32_t>(system_dpi);
+int32_t usable_dpi(uint32_t reported_dpi) {
+    return reported_dpi < 96 || reported_dpi > INT32_MAX ? 96 : static_cast<int32_t>(reported_dpi);
 }
 
 PictureSpan picture_span_under(int32_t window_first, int32_t window_length, int32_t picture_length,

@@ -1,5 +1,5 @@
-// Window geometry is written in 96-DPI pixels and scaled once, at creation,
-// to the system DPI.
+// Window geometry is written in 96-DPI pixels and scaled to the DPI of the
+// monitor the window is on: at creation, and again whenever that changes.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +15,8 @@ constexpr int32_t BUTTON_CORNER = 12;
 // v × dpi / 96, truncated toward zero.
 int32_t scale_px_at(int32_t v, int32_t dpi);
 
-// The DPI the window uses: what the system reports, but never below 96.
-int32_t usable_dpi(uint32_t system_dpi);
+// The DPI the window uses: what Windows reports, but never below 96.
+int32_t usable_dpi(uint32_t reported_dpi);
 
 // The stretch of the background picture beneath one span of the window (a
 // control's columns or rows), along one axis: the picture's pixels

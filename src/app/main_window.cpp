@@ -79,7 +79,8 @@ bool create_main_window() {
 }
 
 bool create_controls() {
-    for (const ControlSpec& spec : CONTROLS) {
+    for (size_t i = 0; i < CONTROL_COUNT; ++i) {
+        const ControlSpec& spec = CONTROLS[i];
         const bool is_button = spec.kind == ControlKind::button;
         const DWORD style = is_button ? WS_TABSTOP | BS_OWNERDRAW : SS_NOPREFIX;
         HWND control = create_control(is_button ? U16("BUTTON") : U16("STATIC"),
@@ -87,6 +88,7 @@ bool create_controls() {
                                       spec.x, spec.y, spec.width, spec.height, font_for(spec.font));
         if (control == nullptr)
             return false;
+        app_state.controls[i] = control;
         keep_handle(spec.id, control);
     }
     return true;

@@ -2,7 +2,6 @@
 
 #include "app/app_state.h"
 #include "app/fonts.h"
-#include "app/geometry.h"
 #include "app/keyboard_focus.h"
 #include "app/main_window.h"
 #include "app/palette.h"
@@ -10,6 +9,7 @@
 #include "app/taskbar_progress.h"
 #include "app/update_hooks.h"
 #include "app/window_controls.h"
+#include "app/window_dpi.h"
 #include "app/window_texts.h"
 #include "discovery/stick_list.h"
 
@@ -57,8 +57,8 @@ void abandon_window() {
 
 bool start_window() {
     prepare_shell_calls();
-    (void)sys::SetProcessDPIAware();
-    app_state.dpi = usable_dpi(sys::GetDpiForSystem());
+    // Per-monitor DPI awareness comes from the manifest alone.
+    app_state.dpi = dpi_where_window_opens();
     app_state.instance = sys::GetModuleHandleW(nullptr);
     if (app_state.instance == nullptr)
         return false;
@@ -68,6 +68,7 @@ bool start_window() {
         delete_fonts();
         return false;
     }
+    adopt_window_dpi();
     if (!create_controls()) {
         abandon_window();
         delete_fonts();

@@ -11,6 +11,7 @@
 #include "app/stick_row.h"
 #include "app/taskbar_progress.h"
 #include "app/window_controls.h"
+#include "app/window_dpi.h"
 #include "app/window_texts.h"
 #include "app/worker_messages.h"
 #include "app/write_request.h"
@@ -99,6 +100,9 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
         case WM_DRAWITEM:
             draw_button(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
             return 1;
+        case WM_DPICHANGED:
+            change_dpi(wparam, lparam);
+            return 0;
         case WM_NCHITTEST:
             return hit_test(hwnd, lparam);
         case WM_COMMAND:

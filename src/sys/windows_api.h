@@ -7,6 +7,7 @@
 #include <dwmapi.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <shellscalingapi.h>
 #include <windows.h>
 // ITaskbarList3, the taskbar button's progress.
 #include <shobjidl.h>

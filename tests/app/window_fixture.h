@@ -74,6 +74,21 @@ inline HANDLE WINAPI no_update_mutex(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR) {
     return nullptr;
 }
 
+// The DPI that the monitor and the window report when a test chooses one.
+inline UINT monitor_dpi = 96;
+inline HRESULT WINAPI report_monitor_dpi(HMONITOR, MONITOR_DPI_TYPE, UINT* dpi_x, UINT* dpi_y) {
+    *dpi_x = *dpi_y = monitor_dpi;
+    return S_OK;
+}
+inline UINT WINAPI report_window_dpi(HWND) {
+    return monitor_dpi;
+}
+inline void use_monitor_dpi(UINT dpi) {
+    monitor_dpi = dpi;
+    sys::calls.GetDpiForMonitor = report_monitor_dpi;
+    sys::calls.GetDpiForWindow = report_window_dpi;
+}
+
 inline std::wstring text_of(HWND hwnd) {
     wchar_t buffer[512] = {};
     GetWindowTextW(hwnd, buffer, 512);

@@ -41,12 +41,8 @@ void repaint() {
     RedrawWindow(app_state.hwnd_main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
-UINT WINAPI dpi_144() {
-    return 144;
-}
-
 TEST_F(WindowTest, PaintsTheBackgroundOnceComputedStretchedToTheWindow) {
-    sys::calls.GetDpiForSystem = dpi_144;
+    app_test::use_monitor_dpi(144);
     start();
     stretch = {};
     sys::calls.StretchDIBits = record_stretch;
@@ -228,11 +224,6 @@ TEST_F(ButtonTest, WithoutItsPlaceAButtonIsStillDrawn) {
     EXPECT_EQ(drawn_texts, std::vector<std::wstring>{L"Refresh"});
 }
 
-UINT test_dpi = 96;
-UINT WINAPI chosen_dpi() {
-    return test_dpi;
-}
-
 // The window at a chosen DPI, its buttons' drawing recorded.
 class ButtonPictureTest : public WindowTest, public testing::WithParamInterface<UINT> {
   protected:
@@ -240,8 +231,7 @@ class ButtonPictureTest : public WindowTest, public testing::WithParamInterface<
         WindowTest::SetUp();
         if (IsSkipped())
             return;
-        test_dpi = GetParam();
-        sys::calls.GetDpiForSystem = chosen_dpi;
+        app_test::use_monitor_dpi(GetParam());
         start();
         record_button_drawing();
     }

@@ -67,14 +67,8 @@ RECT client_rect_of(HWND child) {
     return rect;
 }
 
-UINT dpi_for_test = 96;
-UINT WINAPI test_dpi() {
-    return dpi_for_test;
-}
-
 TEST_F(WindowTest, CreatesTheEighteenControlsInOrderAtTheirPlaces) {
-    dpi_for_test = 144;
-    sys::calls.GetDpiForSystem = test_dpi;
+    app_test::use_monitor_dpi(144);
     start();
     const std::vector<HWND> children = children_in_tab_order(app_state.hwnd_main);
     ASSERT_EQ(children.size(), 18u);
@@ -181,7 +175,7 @@ TEST_F(WindowTest, MainWindowIsALayeredPopupAtTheTopLeft) {
     EXPECT_EQ(icon.centre, app::logo_icon_pixel(16, 16, 32) & 0xFFFFFFu);
 }
 
-TEST_F(WindowTest, ScalesWindowAndFontsByTheSystemDpi) {
+TEST_F(WindowTest, ScalesWindowAndFontsByTheMonitorDpi) {
     struct Case {
         UINT dpi;
         int width, height;
@@ -195,8 +189,7 @@ TEST_F(WindowTest, ScalesWindowAndFontsByTheSystemDpi) {
     static std::vector<int> heights;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.dpi << " DPI");
-        dpi_for_test = c.dpi;
-        sys::calls.GetDpiForSystem = test_dpi;
+        app_test::use_monitor_dpi(c.dpi);
         heights.clear();
         sys::calls.CreateFontW = [](int height, int width, int escapement, int orientation,
                                     int weight, DWORD italic, DWORD underline, DWORD strike_out,

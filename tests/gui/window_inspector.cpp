@@ -14,8 +14,19 @@
 //     box CAPTION                     popup menu's loop, a dialog of its
 //     window                          thread that holds the focus, or the
 //                                     main window
+//   window_inspector places
+//     place ID LEFT TOP WIDTH HEIGHT  (one line per control, in tab order,
+//                                      in the window's client coordinates)
 //   window_inspector expected-pixels X Y [X Y ...]
 //     RRGGBB                          (one line per point)
+//   window_inspector expected-pixels-at DPI X Y [X Y ...]
+//     the same for the picture as the window shows it at DPI: stretched
+//     with StretchDIBits to the window's size at that DPI, as it paints
+//   window_inspector dpi-changed DPI LEFT TOP
+//     sends the window WM_DPICHANGED as Windows does when it moves to a
+//     monitor of DPI, suggesting the window's size at that DPI with its
+//     top-left corner at LEFT, TOP; prints the window's place afterwards
+//     as `controls` does
 //
 // Exit code 3: no installer window.
 #include <fcntl.h>
@@ -27,6 +38,7 @@
 #include <cstring>
 
 #include "app/background.h"
+#include "app/geometry.h"
 
 namespace {
 
@@ -53,8 +65,12 @@ void print_focus(HWND main) {
     }
 }
 
+HWND installer_window() {
+    return FindWindowW(L"TundraUsbInstaller", L"Tundra USB Installer");
+}
+
 int print_controls() {
-    HWND main = FindWindowW(L"TundraUsbInstaller", L"Tundra USB Installer");
+    HWND main = installer_window();
     if (main == nullptr)
         return 3;
     RECT rect{};
@@ -76,7 +92,7 @@ int print_controls() {
 // A key sent before the menu's loop runs, or before the message box took
 // the focus, reaches the main window and is lost: a script asks this first.
 int print_key_target() {
-    HWND main = FindWindowW(L"TundraUsbInstaller", L"Tundra USB Installer");
+    HWND main = installer_window();
     if (main == nullptr)
         return 3;
     GUITHREADINFO info{};
@@ -109,6 +125,85 @@ int print_expected_pixels(int count, char** coordinates) {
     return 0;
 }
 
+int print_places() {
+    HWND main = installer_window();
+    if (main == nullptr)
+        return 3;
+    for (HWND child = GetWindow(main, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect{};
+        GetWindowRect(child, &rect);
+        MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&rect), 2);
+        printf("place %d %ld %ld %ld %ld\n", GetDlgCtrlID(child), rect.left, rect.top,
+               rect.right - rect.left, rect.bottom - rect.top);
+    }
+    return 0;
+}
+
+// The picture as the window paints it at `dpi`: one StretchDIBits of the
+// whole picture to the window's size, here into a bitmap of that size.
+int print_stretched_pixels(int dpi, int count, char** coordinates) {
+    static uint32_t picture[app::BACKGROUND_PIXEL_COUNT];
+    app::render_background(picture);
+    const int width = app::scale_px_at(app::WINDOW_WIDTH, dpi);
+    const int height = app::scale_px_at(app::WINDOW_HEIGHT, dpi);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = app::WINDOW_WIDTH;
+    info.bmiHeader.biHeight = -app::WINDOW_HEIGHT;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO shown_info = info;
+    shown_info.bmiHeader.biWidth = width;
+    shown_info.bmiHeader.biHeight = -height;
+    void* shown_bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP shown = CreateDIBSection(dc, &shown_info, DIB_RGB_COLORS, &shown_bits, nullptr, 0);
+    if (dc == nullptr || shown == nullptr)
+        return 1;
+    HGDIOBJ old = SelectObject(dc, shown);
+    StretchDIBits(dc, 0, 0, width, height, 0, 0, app::WINDOW_WIDTH, app::WINDOW_HEIGHT, picture,
+                  &info, DIB_RGB_COLORS, SRCCOPY);
+    GdiFlush();
+    const uint32_t* pixels = static_cast<const uint32_t*>(shown_bits);
+    for (int i = 0; i + 1 < count; i += 2) {
+        const int x = atoi(coordinates[i]);
+        const int y = atoi(coordinates[i + 1]);
+        const bool inside = x >= 0 && x < width && y >= 0 && y < height;
+        printf("%06X\n", inside ? static_cast<unsigned>(pixels[y * width + x] & 0xFFFFFF) : 0u);
+    }
+    SelectObject(dc, old);
+    DeleteObject(shown);
+    DeleteDC(dc);
+    return 0;
+}
+
+// WM_DPICHANGED carries a pointer to the suggested rectangle, which must be
+// readable in the window's own process: it is written there.
+int send_dpi_changed(int dpi, int left, int top) {
+    HWND main = installer_window();
+    if (main == nullptr)
+        return 3;
+    const RECT suggested{left, top, left + app::scale_px_at(app::WINDOW_WIDTH, dpi),
+                         top + app::scale_px_at(app::WINDOW_HEIGHT, dpi)};
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(main, &process_id);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, process_id);
+    void* remote = process != nullptr ? VirtualAllocEx(process, nullptr, sizeof suggested,
+                                                       MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)
+                                      : nullptr;
+    if (remote == nullptr ||
+        !WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr)) {
+        fprintf(stderr, "cannot hand the rectangle to the window's process\n");
+        return 1;
+    }
+    SendMessageW(main, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote));
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return print_controls();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,6 +215,14 @@ int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "expected-pixels") == 0) {
         return print_expected_pixels(argc - 2, argv + 2);
     }
-    fprintf(stderr, "usage: window_inspector controls | keys | expected-pixels X Y ...\n");
+    if (argc >= 2 && strcmp(argv[1], "places") == 0)
+        return print_places();
+    if (argc >= 3 && strcmp(argv[1], "expected-pixels-at") == 0)
+        return print_stretched_pixels(atoi(argv[2]), argc - 3, argv + 3);
+    if (argc == 5 && strcmp(argv[1], "dpi-changed") == 0)
+        return send_dpi_changed(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]));
+    fprintf(stderr,
+            "usage: window_inspector controls | keys | places | expected-pixels X Y ... |"
+            " expected-pixels-at DPI X Y ... | dpi-changed DPI LEFT TOP\n");
     return 1;
 }
