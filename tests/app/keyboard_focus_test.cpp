@@ -28,9 +28,7 @@ HWND WINAPI active_window() {
     return in_front ? app_state.hwnd_main : nullptr;
 }
 
-LRESULT send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
-    return SendMessageW(app_state.hwnd_main, message, wparam, lparam);
-}
+using app_test::send;
 
 class FocusTest : public app_test::WindowTest {
   protected:

@@ -27,9 +27,7 @@ void WINAPI record_event(DWORD event, HWND hwnd, LONG object, LONG child) {
     announcements.push_back({event, hwnd, object, child, app_test::text_of(hwnd)});
 }
 
-LRESULT send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
-    return SendMessageW(app_state.hwnd_main, message, wparam, lparam);
-}
+using app_test::send;
 
 class StatusAnnouncementTest : public app_test::WindowTest {
   protected:

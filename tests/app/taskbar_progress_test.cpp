@@ -150,9 +150,7 @@ UINT button_created() {
     return RegisterWindowMessageW(L"TaskbarButtonCreated");
 }
 
-LRESULT send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
-    return SendMessageW(app_state.hwnd_main, message, wparam, lparam);
-}
+using app_test::send;
 
 // An elevated window with a stick chosen, whose write is confirmed and
 // reported as a worker would report it.

@@ -56,6 +56,11 @@ inline HWND own_main_window() {
     return found;
 }
 
+// A message to the window under test, handled before this returns.
+inline LRESULT send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+    return SendMessageW(app::app_state.hwnd_main, message, wparam, lparam);
+}
+
 // Keyboard focus moves with whichever test process is in front, so tests
 // check where the window put the focus, not where it is now.
 inline HWND focus_given = nullptr;

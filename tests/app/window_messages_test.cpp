@@ -17,9 +17,7 @@ using app_test::pump_messages;
 using app_test::text_of;
 using app_test::WindowTest;
 
-LRESULT send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
-    return SendMessageW(app_state.hwnd_main, message, wparam, lparam);
-}
+using app_test::send;
 
 // An elevated window with a stick chosen and a write running.
 class WriteTest : public WindowTest {

@@ -29,9 +29,7 @@ HANDLE WINAPI record_thread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTIN
     return CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
-LRESULT send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
-    return SendMessageW(app_state.hwnd_main, message, wparam, lparam);
-}
+using app_test::send;
 
 // Milliseconds that sending the message took.
 long long timed_send(UINT message, WPARAM wparam) {
