@@ -70,6 +70,13 @@ inline HWND WINAPI record_focus(HWND hwnd) {
     return SetFocus(hwnd);
 }
 
+// The window holds back the focus while it is in the background, and which
+// test process Windows puts in front is chance: the window under test
+// counts as the active one unless a test says otherwise.
+inline HWND WINAPI window_in_front() {
+    return app::app_state.hwnd_main;
+}
+
 // A window test's instance without administrator rights would check for
 // updates against whatever host runs on this machine, and might replace the
 // test executable itself: the fixture skips the check, as when the update
@@ -131,6 +138,7 @@ class WindowTest : public testing::Test {
         sys::calls.MessageBoxW = record_message_box;
         focus_given = nullptr;
         sys::calls.SetFocus = record_focus;
+        sys::calls.GetActiveWindow = window_in_front;
         update_mutex_call = sys::calls.CreateMutexW;
         sys::calls.CreateMutexW = no_update_mutex;
     }
