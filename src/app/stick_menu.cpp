@@ -1,8 +1,8 @@
 #include "app/app_state.h"
+#include "app/literal_ampersands.h"
 #include "app/stick_row.h"
 #include "app/window_controls.h"
 #include "discovery/stick_texts.h"
-#include "text/utf8_to_utf16.h"
 
 namespace app {
 namespace {
@@ -14,8 +14,8 @@ bool append_sticks(HMENU menu) {
     for (uint64_t i = 0; i < list.stick_count; ++i) {
         const discovery::StickDescription description =
             discovery::stick_description(list.sticks[i]);
-        const auto item = text::to_utf16<discovery::STICK_DESCRIPTION_CAPACITY>(description.data,
-                                                                                description.length);
+        const auto item = with_literal_ampersands<discovery::STICK_DESCRIPTION_CAPACITY>(
+            description.data, description.length);
         const bool chosen = list.selected_stick.has_value() && *list.selected_stick == i;
         if (!sys::AppendMenuW(menu, chosen ? MF_CHECKED : MF_STRING, i + 1, item.units))
             return false;
@@ -28,7 +28,7 @@ void choose_stick(uint64_t index) {
     const discovery::StickButtonLabel label =
         discovery::stick_button_label(app_state.sticks.sticks[index]);
     const auto units =
-        text::to_utf16<discovery::STICK_BUTTON_LABEL_CAPACITY>(label.data, label.length);
+        with_literal_ampersands<discovery::STICK_BUTTON_LABEL_CAPACITY>(label.data, label.length);
     (void)sys::SetWindowTextW(app_state.hwnd_stick, units.units);
     update_action_enabled();
 }

@@ -116,6 +116,18 @@ TEST_F(StickPickerTest, ListsTheSticksInDiskOrderAndRecordsTheChoice) {
     EXPECT_EQ(status(), status_before);
 }
 
+// Windows would hide a single "&" as an access-key mark, in the menu and on
+// the button alike, and screen readers would leave it out of the name.
+TEST_F(StickPickerTest, AnAmpersandInAStickNameIsShownAsWritten) {
+    machine.add_system_disk(0);
+    machine.add_stick({1, "M&M", "R&D", "ONE"});
+    start();
+    pick(1);
+    ASSERT_EQ(menu.items.size(), 1u);
+    EXPECT_EQ(menu.items[0].text, L"M&&M R&&D  ·  Disk 1  ·  16.0 GB  ·  ONE");
+    EXPECT_EQ(text_of(app_state.hwnd_stick), L"M&&M R&&D  ·  Disk 1  ·  16.0 GB");
+}
+
 TEST_F(StickPickerTest, DismissingKeepsTheChoiceAndTheMenuMarksIt) {
     start_with_three_sticks();
     pick(3);
