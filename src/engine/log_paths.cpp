@@ -127,7 +127,8 @@ Result make_folder(WideText path, LPSECURITY_ATTRIBUTES security) {
         // Every level, found or just made, is looked at without following a
         // link: another user may have put a junction in the way (or swapped
         // one in for a level just made in a folder of theirs), and what is
-        // made below it would land wherever it points.
+        // made below it would land wherever it points. A level that cannot
+        // be looked at is not gone through either: nothing says it is no link.
         DWORD code = create_code;
         const Found found = what_is(folder_prefix, code);
         if (found == Found::Link) {
@@ -135,11 +136,14 @@ Result make_folder(WideText path, LPSECURITY_ATTRIBUTES security) {
                                 " is a junction or link, or not a folder: no logs are written "
                                 "through it");
         }
-        if (made || found == Found::Folder || create_code == ERROR_ALREADY_EXISTS)
+        if (found == Found::Folder)
             continue;
-        if (create_code == ERROR_ACCESS_DENIED && i < path.length)
+        // A plain file leads nowhere: nothing can be made below it, and the
+        // logs folder itself is opened as a folder only.
+        if (found == Found::Other && create_code == ERROR_ALREADY_EXISTS)
             continue;
-        return cannot_make(path, create_code);
+        const bool is_there = made || create_code == ERROR_ALREADY_EXISTS;
+        return cannot_make(path, found == Found::Nothing && is_there ? code : create_code);
     }
     return Result::Success;
 }

@@ -54,8 +54,10 @@ BOOL WINAPI existing_folder_close(HANDLE h) {
 BOOL WINAPI recording_create_directory(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
     folders_made.emplace_back(path);
     const auto answer = answers.find(path);
-    if (answer == answers.end())
+    if (answer == answers.end()) {
+        existing.emplace_back(path);
         return TRUE;
+    }
     sys::SetLastError(answer->second);
     return FALSE;
 }
@@ -125,12 +127,24 @@ TEST(LogPaths, MakeFolderMakesEachLevel) {
         {"C:\\logs\\new\\",
          {{"C:\\logs\\new\\", ERROR_ALREADY_EXISTS}},
          {"C:\\logs", "C:\\logs\\new", "C:\\logs\\new\\"},
-         ""},
-        {"logs", {{"logs", ERROR_ALREADY_EXISTS}}, {"logs"}, ""},
+         "",
+         {"C:\\logs\\new\\"}},
+        {"logs", {{"logs", ERROR_ALREADY_EXISTS}}, {"logs"}, "", {"logs"}},
         {"/home/u/logs",
          {{"/home", ERROR_ACCESS_DENIED}, {"/home/u", ERROR_ALREADY_EXISTS}},
          {"/home", "/home/u", "/home/u/logs"},
-         ""},
+         "",
+         {"/home", "/home/u"}},
+        // A level that can be neither made nor looked at might be a link:
+        // nothing is made below it.
+        {"C:\\hidden\\logs",
+         {{"C:\\hidden", ERROR_ACCESS_DENIED}},
+         {"C:\\hidden"},
+         "cannot make the folder C:\\hidden\\logs (Windows error 5)"},
+        {"C:\\taken\\logs",
+         {{"C:\\taken", ERROR_ALREADY_EXISTS}},
+         {"C:\\taken"},
+         "cannot make the folder C:\\taken\\logs (Windows error 2)"},
         {"C:\\locked\\logs",
          {{"C:\\locked\\logs", ERROR_ACCESS_DENIED}},
          {"C:\\locked", "C:\\locked\\logs"},
