@@ -10,8 +10,7 @@ void post_write_progress(void* context, engine::RunStage, uint64_t done_bytes,
     WriteProgressPosts& posts = *static_cast<WriteProgressPosts*>(context);
     if (total_bytes == 0)
         return;
-    // No overflow: the bytes of a run stay far below 2^64 / 100.
-    const uint64_t percent = done_bytes >= total_bytes ? 100 : done_bytes * 100 / total_bytes;
+    const uint64_t percent = engine::progress_percent(done_bytes, total_bytes);
     // The engine's done / total never falls; a percentage is posted once.
     if (percent <= posts.last_percent)
         return;

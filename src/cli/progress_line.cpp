@@ -30,8 +30,7 @@ void ProgressLine::observe(void* context, engine::RunStage stage, uint64_t done_
 void ProgressLine::show(engine::RunStage stage, uint64_t done_bytes, uint64_t total_bytes) {
     if (total_bytes == 0)
         return;
-    // No overflow: the bytes of a run stay far below 2^64 / 100.
-    const uint64_t percent = done_bytes >= total_bytes ? 100 : done_bytes * 100 / total_bytes;
+    const uint64_t percent = engine::progress_percent(done_bytes, total_bytes);
     if (showing_ && stage == stage_ && percent == percent_)
         return;
     char bytes[LINE_WIDTH];

@@ -17,6 +17,7 @@ using run::DiskRegion;
 using run::fail;
 using run::failure_reason;
 using run::path_text;
+using run::progress_percent;
 using run::ProgressObserver;
 using run::read_at;
 using run::read_exact_at;

@@ -32,6 +32,12 @@ constexpr uint64_t PROGRESS_NOTICE_BYTES = 4194304;
 using ProgressObserver = void (*)(void* context, RunStage stage, uint64_t done_bytes,
                                   uint64_t total_bytes);
 
+// The whole percentage an observer's notice stands for, at most 100.
+// No overflow: the bytes of a run stay far below 2^64 / 100.
+constexpr uint64_t progress_percent(uint64_t done_bytes, uint64_t total_bytes) {
+    return done_bytes >= total_bytes ? 100 : done_bytes * 100 / total_bytes;
+}
+
 struct RunInputs {
     int64_t perf_frequency = 0;
     HANDLE disk_io_event = nullptr;
