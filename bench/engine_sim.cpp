@@ -16,7 +16,7 @@
 #include "engine/engine_workspace.h"
 #include "engine/run_names.h"
 #include "engine/write_options.h"
-#include "engine/write_stick.h"
+#include "engine/runs/write_stick.h"
 #include "sim/sim_machine.h"
 
 namespace {

@@ -6,7 +6,7 @@
 # as are the HTTPS user agent and the window's header.
 #
 # The icon is drawn at build time from the window's own sparkle mark
-# (src/app/logo_icon.cpp) by a small tool built for this machine with its own
+# (src/app/window/logo_icon.cpp) by a small tool built for this machine with its own
 # compiler: nothing of it comes from outside the repository.
 
 # The top-level CMakeLists.txt reads the number from the header into
@@ -21,12 +21,12 @@ set(TUNDRA_ICON_TOOL ${CMAKE_BINARY_DIR}/resources/tundra-icon)
 set(TUNDRA_ICON_FILE ${CMAKE_BINARY_DIR}/resources/tundra.ico)
 set(icon_sources
   ${TUNDRA_ROOT}/tools/tundra-icon/main.cpp
-  ${TUNDRA_ROOT}/src/app/logo_icon.cpp
-  ${TUNDRA_ROOT}/src/app/logo_mark.cpp)
+  ${TUNDRA_ROOT}/src/app/window/logo_icon.cpp
+  ${TUNDRA_ROOT}/src/app/window/logo_mark.cpp)
 add_custom_command(OUTPUT ${TUNDRA_ICON_TOOL}
   COMMAND ${TUNDRA_HOST_CXX} -std=c++20 -O2 -Wall -Wextra -I${TUNDRA_ROOT}/src
           ${icon_sources} -o ${TUNDRA_ICON_TOOL}
-  DEPENDS ${icon_sources} ${TUNDRA_ROOT}/src/app/logo_icon.h ${TUNDRA_ROOT}/src/app/logo_mark.h
+  DEPENDS ${icon_sources} ${TUNDRA_ROOT}/src/app/window/logo_icon.h ${TUNDRA_ROOT}/src/app/window/logo_mark.h
   COMMENT "Building the icon tool for this machine"
   VERBATIM)
 add_custom_command(OUTPUT ${TUNDRA_ICON_FILE}
@@ -46,9 +46,9 @@ function(tundra_executable_resources target description)
     set(TUNDRA_EXE_NAME ${target})
   endif()
   set(rc ${CMAKE_BINARY_DIR}/resources/${target}.rc)
-  configure_file(${TUNDRA_ROOT}/src/app/resources/executable.rc.in ${rc} @ONLY)
+  configure_file(${TUNDRA_ROOT}/src/app/window/resources/executable.rc.in ${rc} @ONLY)
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS
-    "${TUNDRA_ICON_FILE};${TUNDRA_ROOT}/src/app/resources/executable.manifest;${TUNDRA_ROOT}/src/app/resource_ids.h")
+    "${TUNDRA_ICON_FILE};${TUNDRA_ROOT}/src/app/window/resources/executable.manifest;${TUNDRA_ROOT}/src/app/window/resource_ids.h")
   target_sources(${target} PRIVATE ${rc})
   add_dependencies(${target} tundra_icon)
 endfunction()

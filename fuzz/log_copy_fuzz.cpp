@@ -21,7 +21,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/read_only_runs.h"
+#include "engine/runs/read_only_runs.h"
 #include "fuzz/fuzz_disk.h"
 #include "sys/sys.h"
 

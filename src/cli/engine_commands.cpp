@@ -1,9 +1,9 @@
 #include "cli/progress_line.h"
 #include "cli/run_guards.h"
 #include "cli/tool_commands.h"
-#include "engine/read_only_runs.h"
+#include "engine/runs/read_only_runs.h"
 #include "engine/run_names.h"
-#include "engine/write_stick.h"
+#include "engine/runs/write_stick.h"
 
 namespace cli {
 namespace {

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <fstream>
 
-#include "engine/read_only_runs.h"
-#include "engine/write_stick.h"
+#include "engine/runs/read_only_runs.h"
+#include "engine/runs/write_stick.h"
 #include "fixtures/allocation_counter.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "engine/engine_run.h"
-#include "engine/write_stick.h"
+#include "engine/runs/write_stick.h"
 #include "fixtures/sha256_hex.h"
 #include "fixtures/sim_disk.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/engine_run.h"
-#include "engine/read_only_runs.h"
+#include "engine/runs/read_only_runs.h"
 #include "fixtures/temp_folder.h"
 
 namespace {

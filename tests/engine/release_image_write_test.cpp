@@ -12,7 +12,7 @@
 
 #include "discovery/stick_list.h"
 #include "engine/run_names.h"
-#include "engine/write_stick.h"
+#include "engine/runs/write_stick.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/write_stick.h"
+#include "engine/runs/write_stick.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "discovery/disk_probe.h"
-#include "engine/write_stick.h"
+#include "engine/runs/write_stick.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"
 

@@ -10,7 +10,7 @@
 
 #include "engine/engine_run.h"
 #include "engine/volume_lock.h"
-#include "engine/write_stick.h"
+#include "engine/runs/write_stick.h"
 #include "fixtures/run_points.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "discovery/disk_probe.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"
-#include "engine/write_stick.h"
+#include "engine/runs/write_stick.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "engine/engine_run.h"
 #include "engine/saved_wifi.h"
-#include "engine/write_stick.h"
+#include "engine/runs/write_stick.h"
 
 namespace {
 

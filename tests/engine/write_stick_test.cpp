@@ -1,6 +1,6 @@
 // Whole runs of the engine: the image, the target, the plan, the locks, the
 // compare, the write, the read-back and the closing lines.
-#include "engine/write_stick.h"
+#include "engine/runs/write_stick.h"
 
 #include <gtest/gtest.h>
 #include <sodium.h>

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/startup.h"
+#include "app/window/startup.h"
 #include "sim/sim_description.h"
 #include "ui_log.h"
 #include "update_switches.h"

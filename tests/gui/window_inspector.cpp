@@ -37,8 +37,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/background.h"
-#include "app/geometry.h"
+#include "app/window/background.h"
+#include "app/window/geometry.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/engine_run.h"
-#include "engine/write_stick.h"
+#include "engine/runs/write_stick.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/logo_icon.h"
+#include "app/window/logo_icon.h"
 
 namespace {
 

@@ -1,0 +1,140 @@
+#include "engine/engine_workspace.h"
+#include "engine/image_digest.h"
+#include "engine/runs/read_only_runs.h"
+#include "engine/run_names.h"
+#include "engine/stop_request.h"
+#include "engine/target_disk.h"
+#include "engine/volume_lock.h"
+
+namespace engine {
+namespace {
+
+// Reads go straight into a slot buffer: 4 MiB, aligned for the unbuffered
+// stick handle.
+constexpr uint32_t BACKUP_PIECE = SLOT_BUFFER_BYTES;
+constexpr DWORD MOUNT_POINT_CAPACITY = 4097;
+
+Result create_backup_file(WideText path, HANDLE& file) {
+    // DELETE, so that a failed backup is removed through this handle.
+    file = sys::CreateFileW(path.data, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        return Result::Success;
+    const DWORD code = sys::GetLastError();
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
+        return fail(path_text(path), " already exists: a backup never replaces a file");
+    }
+    return fail("cannot make ", path_text(path), " (Windows error ", code, ")");
+}
+
+// Removes the file this run created, through its handle, and closes it.
+// Never by name: the folder may be one that another user can change, and
+// the name may by now lead to some other file.
+void discard_output(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    (void)sys::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                          sizeof disposition);
+    (void)sys::CloseHandle(file);
+}
+
+Result cannot_write(WideText path) {
+    return fail("cannot write ", path_text(path), " (Windows error ", sys::GetLastError(), ")");
+}
+
+// Every byte of the target, in order, into the file and the digest.
+Result copy_whole_target(const TargetDisk& target, HANDLE file, WideText path, uint8_t digest[32]) {
+    hash::Sha256& state = workspace.stick_hash;
+    hash::sha256_init(state);
+    uint8_t* buffer = workspace.stick_slots[0];
+    for (uint64_t offset = 0; offset < target.size;) {
+        const uint64_t rest = target.size - offset;
+        const uint32_t count = rest < BACKUP_PIECE ? static_cast<uint32_t>(rest) : BACKUP_PIECE;
+        if (stop_if_requested() != Result::Success ||
+            read_exact_at(target.handle, target.overlapped, offset, buffer, count) !=
+                Result::Success) {
+            return Result::Failed;
+        }
+        DWORD written = 0;
+        if (!sys::WriteFile(file, buffer, count, &written, nullptr))
+            return cannot_write(path);
+        if (written != count)
+            return fail("cannot write ", path_text(path), ": the disk is full");
+        hash::sha256_update(state, buffer, count);
+        offset += count;
+    }
+    if (!sys::FlushFileBuffers(file))
+        return cannot_write(path);
+    if (!hash::sha256_final(state, digest))
+        return fail_for_no_digest("the stick");
+    return Result::Success;
+}
+
+// A backup on the stick it copies would change the stick while it is read,
+// and could never hold what the stick held. Asked before the stick's
+// volumes are locked: a locked volume answers no one else. When Windows
+// cannot say which volume the path is on, the backup goes on: the stick's
+// volumes are then locked, and no file can be made on them.
+Result refuse_out_on_stick(WideText out_path, uint32_t disk_number) {
+    static WCHAR mount_point[MOUNT_POINT_CAPACITY];
+    WCHAR volume[VOLUME_NAME_CAPACITY];
+    if (!sys::GetVolumePathNameW(out_path.data, mount_point, MOUNT_POINT_CAPACITY) ||
+        !sys::GetVolumeNameForVolumeMountPointW(mount_point, volume, VOLUME_NAME_CAPACITY)) {
+        return Result::Success;
+    }
+    volume[VOLUME_NAME_CAPACITY - 1] = 0;
+    uint32_t length = 0;
+    while (volume[length] != 0)
+        ++length;
+    if (length > 0 && volume[length - 1] == U16('\\'))
+        volume[length - 1] = 0;
+    if (!volume_on_disk(volume, disk_number))
+        return Result::Success;
+    return fail("--out ", path_text(out_path),
+                " is on the stick being backed up: put the backup on another disk");
+}
+
+// The stick's volumes are locked without being dismounted while it is read
+// (the lock makes Windows write out what it still holds for them, and keeps
+// every other program from writing to them), and released afterwards.
+Result lock_stick_for_reading(const TargetDisk& target, WideText out_path) {
+    if (!target.is_disk)
+        return Result::Success;
+    if (refuse_out_on_stick(out_path, target.disk_number) != Result::Success)
+        return Result::Failed;
+    return lock_for_reading(target.disk_number);
+}
+
+}  // namespace
+
+Result back_up_stick(const WriteOptions& options, WideText out_path) {
+    if (out_path.is_none())
+        return fail("where to? --out FILE");
+    begin_stoppable_run();
+    WriteOptions read_only = options;
+    read_only.dry_run = true;
+    TargetDisk target;
+    if (open_target(read_only, target) != Result::Success)
+        return Result::Failed;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    uint8_t digest[32];
+    Result result = lock_stick_for_reading(target, out_path);
+    if (result == Result::Success)
+        result = create_backup_file(out_path, file);
+    if (result == Result::Success) {
+        result = copy_whole_target(target, file, out_path, digest);
+        if (result == Result::Success)
+            (void)sys::CloseHandle(file);
+        else
+            discard_output(file);
+    }
+    release_volumes();
+    (void)sys::CloseHandle(target.handle);
+    if (result != Result::Success)
+        return Result::Failed;
+    report("backed up ", target.size, " bytes (", text::Mib{target.size}, " MiB) into ",
+           path_text(out_path), ": sha256 ", text::Sha256Hex{digest}, "\n");
+    return Result::Success;
+}
+
+}  // namespace engine

@@ -1,0 +1,93 @@
+// Screen readers hear the status line: every text it is given raises a
+// name change on it, after the text is in place, so that the reader reads
+// the new one.
+#include <string>
+#include <vector>
+
+#include "app/app_messages.h"
+#include "app/window/control_ids.h"
+#include "app/window/palette.h"
+#include "app/window/window_controls.h"
+#include "app/window/window_fixture.h"
+
+namespace {
+
+using app::app_state;
+
+struct Announcement {
+    DWORD event;
+    HWND hwnd;
+    LONG object;
+    LONG child;
+    std::wstring name;  // the window's text when the event was raised
+};
+std::vector<Announcement> announcements;
+
+void WINAPI record_event(DWORD event, HWND hwnd, LONG object, LONG child) {
+    announcements.push_back({event, hwnd, object, child, app_test::text_of(hwnd)});
+}
+
+using app_test::send;
+
+class StatusAnnouncementTest : public app_test::WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        if (IsSkipped())
+            return;
+        add_two_sticks();
+        start();
+        app_state.sticks.selected_stick = 0;
+        announcements.clear();
+        sys::calls.NotifyWinEvent = record_event;
+    }
+};
+
+TEST_F(StatusAnnouncementTest, EachNewStatusIsAnnouncedOnce) {
+    static const char reason[] = "The stick was removed.";
+    struct Case {
+        const char* what;
+        void (*change)();
+    };
+    const Case cases[] = {
+        {"Tundra button", [] { send(WM_COMMAND, app::ID_VERSION_TUNDRA); }},
+        {"the same text again", [] { send(WM_COMMAND, app::ID_VERSION_TUNDRA); }},
+        {"Refresh", [] { send(WM_COMMAND, app::ID_REFRESH); }},
+        {"close while busy",
+         [] {
+             app::set_busy(true);
+             send(WM_CLOSE);
+         }},
+        {"download progress", [] { send(app::APP_MSG_PROGRESS, 42); }},
+        {"writing", [] { send(app::APP_MSG_PROGRESS, app::PROGRESS_WRITING); }},
+        {"success", [] { send(app::APP_MSG_WRITE_RESULT, 0, 0); }},
+        {"failure",
+         [] {
+             app::set_busy(true);
+             app_state.result_text_length = sizeof reason - 1;
+             send(app::APP_MSG_WRITE_RESULT, 0, reinterpret_cast<LPARAM>(reason));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        announcements.clear();
+        c.change();
+        ASSERT_EQ(announcements.size(), 1u);
+        const Announcement& heard = announcements[0];
+        EXPECT_EQ(heard.event, static_cast<DWORD>(EVENT_OBJECT_NAMECHANGE));
+        EXPECT_EQ(heard.hwnd, app_state.hwnd_status);
+        EXPECT_EQ(heard.object, OBJID_CLIENT);
+        EXPECT_EQ(heard.child, CHILDID_SELF);
+        EXPECT_EQ(heard.name, status());
+    }
+}
+
+TEST_F(StatusAnnouncementTest, ATextThatCouldNotBeSetIsNotAnnounced) {
+    const std::wstring before = status();
+    machine.fail_call("SetWindowTextW", ERROR_NOT_ENOUGH_MEMORY, 0);
+    app::set_status(L"Never shown", app::COLOR_ACCENT);
+    EXPECT_EQ(status(), before);
+    EXPECT_TRUE(announcements.empty());
+}
+
+}  // namespace
