@@ -15,8 +15,8 @@
 #include "engine/compare.h"
 #include "engine/engine_workspace.h"
 #include "engine/run_names.h"
-#include "engine/write_options.h"
 #include "engine/runs/write_stick.h"
+#include "engine/write_options.h"
 #include "sim/sim_machine.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include "cli/progress_line.h"
 #include "cli/run_guards.h"
 #include "cli/tool_commands.h"
-#include "engine/runs/read_only_runs.h"
 #include "engine/run_names.h"
+#include "engine/runs/read_only_runs.h"
 #include "engine/runs/write_stick.h"
 
 namespace cli {

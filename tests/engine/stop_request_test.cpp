@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "engine/engine_run.h"
-#include "engine/volume_lock.h"
 #include "engine/runs/write_stick.h"
+#include "engine/volume_lock.h"
 #include "fixtures/run_points.h"
 
 namespace {

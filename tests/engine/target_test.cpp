@@ -7,9 +7,9 @@
 #include <string>
 
 #include "discovery/disk_probe.h"
+#include "engine/runs/write_stick.h"
 #include "fixtures/sim_disk.h"
 #include "fixtures/temp_file.h"
-#include "engine/runs/write_stick.h"
 
 namespace {
 

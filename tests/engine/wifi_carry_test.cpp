@@ -9,8 +9,8 @@
 #include <string>
 
 #include "engine/engine_run.h"
-#include "engine/saved_wifi.h"
 #include "engine/runs/write_stick.h"
+#include "engine/saved_wifi.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 // fails, the running build goes back to its own path whenever that path is
 // empty, or stays under its previous-file name where it cannot; nothing is
 // ever overwritten. Each rename and delete outlasts a scanner's brief hold.
-#include "app/window/app_state.h"
 #include "app/file_identity.h"
 #include "app/self_update/held_file_retry.h"
-#include "app/update_hooks.h"
 #include "app/self_update/update_paths.h"
+#include "app/update_hooks.h"
+#include "app/window/app_state.h"
 
 namespace app {
 namespace {

@@ -1,10 +1,10 @@
 // The start of the update check, a step of the window's start-up in an
 // instance without administrator rights, and the host that the warning names.
+#include "app/self_update/update_check.h"
+#include "app/self_update/update_leftovers.h"
+#include "app/update_hooks.h"
 #include "app/window/app_state.h"
 #include "app/window/palette.h"
-#include "app/self_update/update_check.h"
-#include "app/update_hooks.h"
-#include "app/self_update/update_leftovers.h"
 #include "app/window/window_controls.h"
 #include "app/window/window_texts.h"
 #include "release/release_site.h"

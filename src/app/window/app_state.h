@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <optional>
 
+#include "app/update_hooks.h"
 #include "app/window/background.h"
 #include "app/window/control_table.h"
-#include "app/update_hooks.h"
 #include "discovery/stick_record.h"
 #include "release/manifest.h"
 #include "sys/sys.h"

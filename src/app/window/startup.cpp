@@ -1,5 +1,6 @@
 #include "app/window/startup.h"
 
+#include "app/update_hooks.h"
 #include "app/window/app_state.h"
 #include "app/window/fonts.h"
 #include "app/window/keyboard_focus.h"
@@ -7,7 +8,6 @@
 #include "app/window/palette.h"
 #include "app/window/stick_row.h"
 #include "app/window/taskbar_progress.h"
-#include "app/update_hooks.h"
 #include "app/window/window_controls.h"
 #include "app/window/window_dpi.h"
 #include "app/window/window_texts.h"

@@ -1,12 +1,12 @@
 #include "app/window/write_request.h"
 
 #include "app/window/app_state.h"
-#include "app/write_run_hooks.h"
 #include "app/window/palette.h"
 #include "app/window/session_end.h"
 #include "app/window/taskbar_progress.h"
 #include "app/window/window_controls.h"
 #include "app/window/window_texts.h"
+#include "app/write_run_hooks.h"
 #include "discovery/stick_texts.h"
 #include "run/run_inputs.h"
 #include "text/number_format.h"

@@ -4,9 +4,9 @@
 #include <optional>
 
 #include "app/app_messages.h"
+#include "app/wide_path.h"
 #include "app/window/app_state.h"
 #include "app/write_run/download_room.h"
-#include "app/wide_path.h"
 #include "app/write_run/write_progress_posts.h"
 #include "engine/runs/write_stick.h"
 #include "hash/sha256.h"

@@ -1,7 +1,7 @@
 #include "engine/engine_workspace.h"
 #include "engine/image_digest.h"
-#include "engine/runs/read_only_runs.h"
 #include "engine/run_names.h"
+#include "engine/runs/read_only_runs.h"
 #include "engine/stop_request.h"
 #include "engine/target_disk.h"
 #include "engine/volume_lock.h"

@@ -14,8 +14,8 @@
 
 #include "app/app_messages.h"
 #include "app/self_update/held_file_retry.h"
-#include "app/window/palette.h"
 #include "app/self_update/update_test_support.h"
+#include "app/window/palette.h"
 #include "app/window/window_controls.h"
 #include "app/window/window_fixture.h"
 

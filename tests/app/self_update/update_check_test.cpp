@@ -11,8 +11,8 @@
 #include <string>
 
 #include "app/app_messages.h"
-#include "app/window/app_state.h"
 #include "app/self_update/update_test_support.h"
+#include "app/window/app_state.h"
 #include "release/fetch_test_support.h"
 #include "sim/sim_machine.h"
 #include "test_signing.h"

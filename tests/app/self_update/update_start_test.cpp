@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/window/palette.h"
 #include "app/self_update/update_check.h"
 #include "app/self_update/update_test_support.h"
+#include "app/window/palette.h"
 #include "app/window/window_fixture.h"
 
 namespace {

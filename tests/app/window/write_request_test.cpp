@@ -5,10 +5,10 @@
 #include "app/window/write_request.h"
 
 #include "app/window/control_ids.h"
-#include "app/write_run/download_worker.h"
 #include "app/window/palette.h"
 #include "app/window/window_controls.h"
 #include "app/window/window_fixture.h"
+#include "app/write_run/download_worker.h"
 
 namespace {
 
