@@ -26,7 +26,6 @@ constexpr bool agent_names_this_release() {
 }
 static_assert(agent_names_this_release(), "the update agent names this build's release");
 
-constexpr WCHAR NO_CACHE_HEADER[] = U16("Cache-Control: no-cache\r\n");
 constexpr INTERNET_PORT HTTPS_PORT = 443;
 
 // The update check's timeouts, in ms: resolve, connect, send, receive.
@@ -58,27 +57,34 @@ HINTERNET open_get_request(HINTERNET connection, LPCWSTR path) {
                                    WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
 }
 
-// Never follow redirects, send the GET with the no-cache header, and accept
-// only status 200.
-bool send_and_check_status(HINTERNET request) {
-    if (!set_dword_option(request, WINHTTP_OPTION_REDIRECT_POLICY,
-                          WINHTTP_OPTION_REDIRECT_POLICY_NEVER)) {
-        return false;
-    }
-    if (!sys::WinHttpSendRequest(request, NO_CACHE_HEADER, static_cast<DWORD>(-1),
-                                 WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-        return false;
+bool never_redirect(HINTERNET request) {
+    return set_dword_option(request, WINHTTP_OPTION_REDIRECT_POLICY,
+                            WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
+}
+
+// Sends the GET with `headers` and waits for the response; its status, or 0
+// when there is none.
+DWORD send_get(HINTERNET request, const WCHAR* headers) {
+    if (!sys::WinHttpSendRequest(request, headers, static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA,
+                                 0, 0, 0)) {
+        return 0;
     }
     if (!sys::WinHttpReceiveResponse(request, nullptr))
-        return false;
+        return 0;
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!sys::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                   WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
                                   WINHTTP_NO_HEADER_INDEX)) {
-        return false;
+        return 0;
     }
-    return status == 200;
+    return status;
+}
+
+// Never follow redirects, send the GET with the no-cache header, and accept
+// only status 200.
+bool send_and_check_status(HINTERNET request) {
+    return never_redirect(request) && send_get(request, NO_CACHE_HEADER) == 200;
 }
 
 // Reads the body until a zero read; fails when it fills the whole buffer,
@@ -159,7 +165,7 @@ FetchResult http_get_to_buffer(HINTERNET connection, LPCWSTR path, uint8_t* buff
     return result;
 }
 
-HttpStream http_open_get(ByteText host, ByteText path, DWORD receive_timeout_ms) {
+HttpStream http_open_request(ByteText host, ByteText path, DWORD receive_timeout_ms) {
     if (host.length > MAX_HOST_BYTES || path.length > MAX_PATH_BYTES)
         return {};
     WCHAR wide_host[MAX_HOST_BYTES + 1];
@@ -186,8 +192,20 @@ HttpStream http_open_get(ByteText host, ByteText path, DWORD receive_timeout_ms)
     const int receive_ms = static_cast<int>(receive_timeout_ms);
     s.ok = sys::WinHttpSetTimeouts(s.request, STREAM_RESOLVE_MS, STREAM_CONNECT_MS, STREAM_SEND_MS,
                                    receive_ms) &&
-           bound_response_wait(s.request, receive_timeout_ms) && send_and_check_status(s.request);
+           bound_response_wait(s.request, receive_timeout_ms) && never_redirect(s.request);
     if (s.ok)
+        return s;
+    close_http_stream(s);
+    return {};
+}
+
+DWORD http_send_get(HINTERNET request, const WCHAR* headers) {
+    return send_get(request, headers);
+}
+
+HttpStream http_open_get(ByteText host, ByteText path, DWORD receive_timeout_ms) {
+    HttpStream s = http_open_request(host, path, receive_timeout_ms);
+    if (!s.ok || send_get(s.request, NO_CACHE_HEADER) == 200)
         return s;
     close_http_stream(s);
     return {};

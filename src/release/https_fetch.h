@@ -13,6 +13,8 @@ namespace release {
 using text::ByteText;
 
 constexpr uint64_t MAX_READ_BYTES = 65536;  // per WinHttpReadData of http_get_to_buffer
+// Every request says it wants the host's current file, not a cache's copy.
+constexpr WCHAR NO_CACHE_HEADER[] = U16("Cache-Control: no-cache\r\n");
 
 struct FetchResult {
     uint64_t length = 0;  // bytes placed in the caller's buffer
@@ -49,6 +51,14 @@ FetchResult http_get_to_buffer(HINTERNET connection, LPCWSTR path, uint8_t* buff
 // Opens its own session, connection and request for host and path (ASCII,
 // at most 253 and 1023 bytes), sends the GET and checks for status 200.
 HttpStream http_open_get(ByteText host, ByteText path, DWORD receive_timeout_ms);
+
+// The steps of http_open_get apart, for a caller that adds headers of its
+// own: the handles opened with its profile, not yet sent; then the GET
+// sent with `headers` (the no-cache header and the caller's, each line
+// ended by CRLF, NUL-terminated), which returns the status or 0 when no
+// answer came.
+HttpStream http_open_request(ByteText host, ByteText path, DWORD receive_timeout_ms);
+DWORD http_send_get(HINTERNET request, const WCHAR* headers);
 
 // Closes request, connection and session of an open stream, in that order.
 void close_http_stream(HttpStream& stream);

@@ -437,6 +437,31 @@ HANDLE WINAPI host_ReOpenFile(HANDLE original, DWORD access, DWORD, DWORD) {
     return h == nullptr ? INVALID_HANDLE_VALUE : h;
 }
 
+// The file ends where its descriptor stands.
+BOOL WINAPI host_SetEndOfFile(HANDLE h) {
+    const int fd = file_fd(h);
+    if (fd < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
+    const off_t at = lseek(fd, 0, SEEK_CUR);
+    if (at < 0 || ftruncate(fd, at) != 0)
+        return fail_with(error_from_errno(errno));
+    return TRUE;
+}
+
+BOOL WINAPI host_SetFilePointerEx(HANDLE h, LARGE_INTEGER distance, PLARGE_INTEGER position,
+                                  DWORD method) {
+    const int fd = file_fd(h);
+    if (fd < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
+    const int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+    const off_t at = lseek(fd, static_cast<off_t>(distance.QuadPart), whence);
+    if (at < 0)
+        return fail_with(error_from_errno(errno));
+    if (position != nullptr)
+        position->QuadPart = at;
+    return TRUE;
+}
+
 // Only the delete disposition, of a file or an empty folder. POSIX cannot
 // unlink through a descriptor:
 // the name the descriptor was opened under is unlinked only while it still
