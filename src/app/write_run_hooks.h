@@ -11,4 +11,8 @@ namespace app {
 // window keeps unchanged until the result arrives. Returns 0.
 DWORD WINAPI download_and_write_thread(LPVOID unused);
 
+// Deletes the image that the last run kept for a second write, if any:
+// when the window closes. Only while no run is going.
+void forget_kept_image();
+
 }  // namespace app

@@ -29,7 +29,7 @@ Result check_image_digest(const DiskRegion& image, const uint8_t expected_sha256
     // Not secret: an ordinary comparison is enough.
     for (size_t i = 0; i < sizeof digest; ++i) {
         if (digest[i] != expected_sha256[i]) {
-            return fail("Tundra image verification failed. Download it again.");
+            return fail(IMAGE_NOT_VERIFIED_TEXT);
         }
     }
     return Result::Success;

@@ -7,6 +7,9 @@
 
 namespace engine {
 
+// The failure reason of an image whose bytes are not the expected ones.
+constexpr char IMAGE_NOT_VERIFIED_TEXT[] = "Tundra image verification failed. Download it again.";
+
 // The failure of a SHA-256 that could not be computed; `what` names the
 // bytes.
 Result fail_for_no_digest(const char* what);

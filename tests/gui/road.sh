@@ -87,6 +87,7 @@ road_has_main_window() { [ -n "$(road_visible_window '^Tundra USB Installer$')" 
 road_logged() { grep -a "^$1 " "$road_log" 2>/dev/null | cut -d' ' -f2-; }
 road_logged_count() { road_logged "$1" | wc -l; }
 road_status_logged() { road_logged status | grep -Fxq -- "$1"; }
+road_status_logged_like() { road_logged status | grep -Eq -- "$1"; }
 # Conditions for road_wait_until, which must read the log anew at each poll.
 road_logged_more_than() { [ "$(road_logged_count "$1")" -gt "$2" ]; }
 road_logged_exactly() { [ "$(road_logged_count "$1")" -eq "$2" ]; }
@@ -205,7 +206,8 @@ road_follow_statuses() {
       line=${lines[$shown]}
       shown=$((shown + 1))
       echo "  status: $line"
-      kind=${line%% [0-9]*%}
+      # A stage's texts differ only from their first number on.
+      kind=${line%%[0-9]*}
       if [ "$kind" != "$last_kind" ]; then
         stage=$((stage + 1))
         # A new text repaints the whole window: let the painting finish.

@@ -3,12 +3,16 @@
 # test build of the installer on a simulated machine with three sticks (the
 # first one's bytes in a sparse file) fetches the release that the local
 # download host publishes, and a user's clicks and keys take it from the
-# stick menu through the confirmation to a verified stick. Then a stick
-# that cannot be written ends in the failure dialog with the engine's
-# reason; and an instance without administrator rights offers only the
+# stick menu through the confirmation to a verified stick. The image comes
+# through the fault relay, which resets the first connection a third of the
+# way and stalls the second at two thirds: the download goes on from where
+# each broke off. Then a stick that cannot be written, in the same window,
+# is written from the image kept from the first write, with no second
+# download, and ends in the failure dialog with the engine's reason; and an instance without administrator rights offers only the
 # relaunch, which is declined once and accepted once.
 #
-#   write_road_test.sh INSTALLER_EXE INSPECTOR_EXE OUTPUT_FOLDER DOWNLOAD_HOST_FOLDER
+#   write_road_test.sh INSTALLER_EXE INSPECTOR_EXE OUTPUT_FOLDER DOWNLOAD_HOST_FOLDER \
+#                      FAULT_RELAY_EXE TUNDRA_RELEASE_TOOL
 #
 # Needs DISPLAY (scripts/test starts Xvfb), WINEPREFIX and the download host
 # running (its CTest fixture); exits 77 (skipped) without a display.
@@ -16,11 +20,13 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=gui_test.sh
 source "$here/gui_test.sh"
-gui_test_begin 4 "write_road_test.sh INSTALLER_EXE INSPECTOR_EXE OUTPUT_FOLDER DOWNLOAD_HOST_FOLDER" "$@"
+gui_test_begin 6 "write_road_test.sh INSTALLER_EXE INSPECTOR_EXE OUTPUT_FOLDER DOWNLOAD_HOST_FOLDER FAULT_RELAY_EXE TUNDRA_RELEASE_TOOL" "$@"
 ROAD_INSTALLER=$1
 ROAD_INSPECTOR=$2
 ROAD_OUT=$3
 host=$4
+relay_exe=$5
+release_tool=$6
 # shellcheck source=road.sh
 source "$here/road.sh"
 mkdir -p "$ROAD_OUT"
@@ -39,6 +45,32 @@ stick_file="$ROAD_OUT/stick-1.img"
 gate=$(mktemp -u "$ROAD_OUT/connect-gate.XXXXXXXX")
 
 road_prepare_prefix
+
+# The relay in front of the host, and the release manifest naming the image
+# through it (signed with the test key, as the host's own); the host's
+# manifest is put back at the end.
+manifest="$host/site/install/releases/tundra.txt"
+saved_manifest=$(mktemp)
+cp "$manifest" "$saved_manifest"
+relay_out="$ROAD_OUT/relay.out"
+relay_pid=""
+end_relay() {
+  [ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null
+  cp "$saved_manifest" "$manifest" && rm -f "$saved_manifest"
+}
+trap end_relay EXIT
+size=$(stat -c %s "$image")
+wine "$relay_exe" 600 "reset:$((size / 3))" "stall:$((size * 2 / 3))" >"$relay_out" 2>&1 &
+relay_pid=$!
+road_wait_until 30 grep -q '^relay ' "$relay_out" || fail "the fault relay did not start"
+relay=$(sed -n 's/^relay \([0-9.]*\).*/\1/p' "$relay_out" | tr -d '\r')
+image_path=${url#https://localhost}
+"$release_tool" sign-release "$host/input/test-signing.key" 9.8.7-test "$size" \
+  "$(sha256sum "$image" | cut -d' ' -f1)" "https://$relay$image_path" "$ROAD_OUT/tundra.txt" \
+  >/dev/null || fail "the manifest through the relay could not be signed"
+cp "$ROAD_OUT/tundra.txt" "$manifest"
+image_requests() { grep -c "^$image_path " "$host/logs/access.log"; }
+requests_before=$(image_requests)
 
 echo "== elevated: three sticks, the first one written"
 machine="elevated yes
@@ -111,17 +143,31 @@ control 102 0 Refresh" "while busy"
     fail "the write failed: $(road_answer_box "$((boxes + 2))" ok)"
   fi
 
+  # The reset and the stall each cost one connection: three requests for
+  # the image, the second and third for the rest.
+  expect_eq "$(($(image_requests) - requests_before))" 3 "the image's requests"
+  expect_eq "$(grep "^$image_path " "$host/logs/access.log" | tail -n 3 |
+    sed -E 's/^[^ ]+ "[^"]*" "[^"]*" ([0-9]+) .*/\1/' | tr '\n' ' ')" \
+    "200 206 206 " "the statuses of the image's answers"
+  road_status_logged_like '^Connection lost\. Trying again in [0-9]+ s… \([0-9]+% downloaded\)$' ||
+    fail "the wait before trying again was not shown"
   sequence=$(road_logged status | awk '/^Finding the latest Tundra release…$/{on=1} on' |
-    sed -E 's/^Downloading Tundra… [0-9]+%$/Downloading/' | uniq)
+    sed -E -e 's/^Downloading Tundra… [0-9]+%( · .*)?$/Downloading/' \
+      -e 's/^Writing and verifying the USB stick…( [0-9]+%)?$/Writing and verifying the USB stick…/' \
+      -e 's/^Connection lost\. Trying again in .*/Downloading/' |
+    uniq)
   expect_eq "$sequence" "Finding the latest Tundra release…
 Keep the stick connected until verification completes.
 Downloading
 Writing and verifying the USB stick…
 Verified. Eject the stick and boot Tundra." "the status texts of the road"
-  percents=$(road_logged status | sed -nE 's/^Downloading Tundra… ([0-9]+)%$/\1/p' | tr '\n' ' ')
+  percents=$(road_logged status | sed -nE 's/^Downloading Tundra… ([0-9]+)%.*$/\1/p' | uniq | tr '\n' ' ')
   echo "  progress: $percents"
-  [ "$(road_logged status | grep -c '^Downloading Tundra… 100%$')" -eq 1 ] ||
-    fail "100% not shown once"
+  road_logged status | grep -q '^Downloading Tundra… 100%' || fail "100% not shown"
+  road_logged status | grep -qE '^Downloading Tundra… [0-9]+% · [0-9.]+ of [0-9.]+ GB' ||
+    fail "the amount was not shown"
+  road_logged status | grep -qE '^Writing and verifying the USB stick… [0-9]+%$' ||
+    fail "the write's percent was not shown"
 
   size=$(stat -c %s "$image")
   if cmp -n "$size" "$image" "$stick_file"; then
@@ -149,6 +195,9 @@ elif [ "$window_up" -eq 1 ]; then
   road_follow_statuses "Verified. Eject the stick and boot Tundra." road-4 180 ||
     fail "the failing write did not end"
   road_status_logged "Flash failed. Review the error and try again." || fail "no failure status"
+  road_status_logged "Using the Tundra image downloaded earlier…" ||
+    fail "the second write did not say it uses the image downloaded earlier"
+  expect_eq "$(($(image_requests) - requests_before))" 3 "the image's requests after the second write"
   failure=$(road_answer_box "$((boxes + 1))" ok) || fail "the failure dialog was not shown and answered OK"
   # An error box titled as the window, with the engine's own reason: a
   # simulated stick without a file takes no writes, so the first one fails.

@@ -23,8 +23,10 @@ void reset_app_state() {
     s.sticks.selected_stick.reset();
     s.dpi = 96;
     s.status_color = 0;
+    s.status_stage = StatusStage::none;
     s.is_elevated = s.is_busy = s.update_check_running = s.update_ready = false;
     s.result_text_length = 0;
+    s.download_size_bytes = 0;
     s.update_length = 0;
     s.background_rendered = false;
 }

@@ -9,6 +9,7 @@
 #include "app/update_hooks.h"
 #include "app/window/background.h"
 #include "app/window/control_table.h"
+#include "app/window/status_stage.h"
 #include "discovery/stick_record.h"
 #include "release/manifest.h"
 #include "sys/sys.h"
@@ -38,12 +39,14 @@ struct AppState {
     discovery::StickList sticks;  // with stick_count and selected_stick
     int32_t dpi;                  // of the monitor the window is on, never below 96
     COLORREF status_color;
+    StatusStage status_stage;  // of the text the status line shows
     bool is_elevated;
     bool is_busy;
     bool update_check_running;
     // Written by the worker threads before they post (the engine's own
     // inputs, perf_frequency and disk_io_event, are held beside the engine).
     uint64_t result_text_length;
+    uint64_t download_size_bytes;  // the image's, before its download's first post
     bool update_ready;
     uint64_t update_length;
     // The new executable, verified when update_ready is set: at most 8 MiB,

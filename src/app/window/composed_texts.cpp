@@ -50,6 +50,69 @@ ProgressText progress_text(uint64_t progress) {
     return text::to_utf16<PROGRESS_TEXT_BYTES>(out.data(), out.length());
 }
 
+namespace {
+
+constexpr uint64_t MINUTE_S = 60;
+constexpr uint64_t HOUR_S = 3600;
+// Up to an hour and a half the minutes alone read best.
+constexpr uint64_t MINUTES_ONLY_BELOW_S = 90 * MINUTE_S;
+
+void put_time_left(text::TextWriter& out, uint64_t seconds) {
+    if (seconds < MINUTE_S) {
+        out.put("less than a minute left");
+        return;
+    }
+    const uint64_t minutes = (seconds + MINUTE_S / 2) / MINUTE_S;
+    if (seconds < MINUTES_ONLY_BELOW_S) {
+        text::compose(out, "about ", minutes, " min left");
+        return;
+    }
+    text::compose(out, "about ", minutes / 60, " h ", minutes % 60, " min left");
+}
+
+ProgressText to_progress_text(const text::TextWriter& out) {
+    return text::to_utf16<PROGRESS_TEXT_BYTES>(out.data(), out.length());
+}
+
+}  // namespace
+
+ProgressText download_text(const DownloadFigures& figures) {
+    char bytes[PROGRESS_TEXT_BYTES];
+    text::TextWriter out(bytes, sizeof bytes);
+    text::compose(out, "Downloading Tundra… ", figures.percent, "%");
+    if (figures.has_amount && figures.total_bytes != 0) {
+        text::compose(out, " · ", text::Gb{figures.received_bytes}, " of ",
+                      text::Gb{figures.total_bytes}, " GB");
+        if (figures.seconds_left != SECONDS_LEFT_UNKNOWN) {
+            out.put(" · ");
+            put_time_left(out, figures.seconds_left);
+        }
+    }
+    return to_progress_text(out);
+}
+
+ProgressText retry_text(uint64_t seconds, uint64_t percent) {
+    char bytes[PROGRESS_TEXT_BYTES];
+    text::TextWriter out(bytes, sizeof bytes);
+    text::compose(out, "Connection lost. Trying again in ", seconds, " s… (", percent,
+                  "% downloaded)");
+    return to_progress_text(out);
+}
+
+ProgressText writing_text(uint64_t percent) {
+    char bytes[PROGRESS_TEXT_BYTES];
+    text::TextWriter out(bytes, sizeof bytes);
+    text::compose(out, "Writing and verifying the USB stick… ", percent, "%");
+    return to_progress_text(out);
+}
+
+ProgressText time_left_text(uint64_t seconds) {
+    char bytes[PROGRESS_TEXT_BYTES];
+    text::TextWriter out(bytes, sizeof bytes);
+    put_time_left(out, seconds);
+    return to_progress_text(out);
+}
+
 FailureDialogText failure_dialog_text(const char* utf8, uint64_t length) {
     if (utf8 == nullptr)
         return {};

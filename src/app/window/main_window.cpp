@@ -67,9 +67,12 @@ bool create_main_window() {
     if (sys::RegisterClassW(&window_class) == 0)
         return false;
     // For a pop-up window CW_USEDEFAULT places it at the top-left corner.
+    // Its painting leaves the controls out: each paints its own part of the
+    // picture (painting.cpp), so none is ever covered until it repaints.
     app_state.hwnd_main =
         sys::CreateWindowExW(WS_EX_LAYERED | WS_EX_APPWINDOW, WINDOW_CLASS_NAME, WINDOW_TITLE,
-                             WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT,
+                             WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
+                             CW_USEDEFAULT, CW_USEDEFAULT,
                              scale_px(WINDOW_WIDTH), scale_px(WINDOW_HEIGHT), nullptr, nullptr,
                              app_state.instance, nullptr);
     if (app_state.hwnd_main == nullptr)

@@ -35,15 +35,18 @@ void ensure_background_rendered() {
     app_state.background_rendered = true;
 }
 
-// A button's device context starts with the system's button face, and
-// RoundRect fills only the rounded shape, so its corners would stay light.
-// As with the statics, everything outside a control's own shape shows the
-// picture: the part of it that lies beneath the button is copied first, at
-// the scale the window shows it. Without the button's place the corners
-// keep the button face; the shape and the text are drawn all the same.
-void paint_picture_beneath(const DRAWITEMSTRUCT& item) {
+// The window clips its children out of its own painting, so that a repaint
+// never covers a control until the control repaints itself (a flash of the
+// bare picture, every second while the status counts). So each control
+// paints the part of the picture that lies beneath it, at the scale the
+// window shows it, before its own shape or text: a button, whose corners
+// RoundRect leaves out and whose device context starts with the system's
+// button face; a static, which paints no background of its own. Without
+// the control's place the picture is left out; the rest is drawn all the
+// same.
+void paint_picture_beneath(HDC dc, HWND control) {
     RECT bounds{};
-    if (!sys::GetWindowRect(item.hwndItem, &bounds))
+    if (!sys::GetWindowRect(control, &bounds))
         return;
     POINT origin{bounds.left, bounds.top};
     if (!sys::ScreenToClient(app_state.hwnd_main, &origin))
@@ -62,7 +65,7 @@ void paint_picture_beneath(const DRAWITEMSTRUCT& item) {
     const BITMAPINFO rows = picture_header(down.source_length);
     const uint32_t* first_row =
         app_state.background_pixels + size_t{WINDOW_WIDTH} * static_cast<size_t>(down.source_first);
-    (void)sys::StretchDIBits(item.hDC, across.offset, down.offset, across.length, down.length,
+    (void)sys::StretchDIBits(dc, across.offset, down.offset, across.length, down.length,
                              across.source_first, 0, across.source_length, down.source_length,
                              first_row, &rows, DIB_RGB_COLORS, SRCCOPY);
 }
@@ -131,7 +134,7 @@ void draw_button(const DRAWITEMSTRUCT& item) {
     const bool disabled = (item.itemState & ODS_DISABLED) != 0;
     const ButtonColours colours =
         button_colours(button_kind(static_cast<int>(item.CtlID)), pressed_or_focused, disabled);
-    paint_picture_beneath(item);
+    paint_picture_beneath(item.hDC, item.hwndItem);
     draw_button_shape(item.hDC, item.rcItem, colours);
     draw_button_text(item, colours.text);
 }
@@ -151,6 +154,7 @@ LRESULT colour_static(HDC dc, HWND control) {
         default:
             break;
     }
+    paint_picture_beneath(dc, control);
     (void)sys::SetTextColor(dc, colour);
     (void)sys::SetBkMode(dc, TRANSPARENT);
     return reinterpret_cast<LRESULT>(sys::GetStockObject(NULL_BRUSH));

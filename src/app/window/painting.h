@@ -15,8 +15,9 @@ void paint_background(HWND hwnd);
 // skipped, not the text.
 void draw_button(const DRAWITEMSTRUCT& item);
 
-// WM_CTLCOLORSTATIC: the text colour by the static's id; the returned brush
-// paints nothing, so the picture shows through.
+// WM_CTLCOLORSTATIC: the picture beneath the static, painted into its
+// device context before its text, and the text colour by the static's id;
+// the returned brush paints nothing more.
 LRESULT colour_static(HDC dc, HWND control);
 
 }  // namespace app

@@ -24,16 +24,32 @@ HWND create_control(const WCHAR* class_name, const WCHAR* text, int id, DWORD st
     return control;
 }
 
-void set_status(const WCHAR* text, COLORREF colour) {
+namespace {
+
+void show_status(const WCHAR* text, COLORREF colour, bool announce) {
     app_state.status_color = colour;
     // The status line is no control a screen reader watches by itself: the
     // event has it read out whenever it says something new.
-    if (sys::SetWindowTextW(app_state.hwnd_status, text)) {
+    if (sys::SetWindowTextW(app_state.hwnd_status, text) && announce) {
         sys::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, app_state.hwnd_status, OBJID_CLIENT,
                             CHILDID_SELF);
     }
-    (void)sys::RedrawWindow(app_state.hwnd_main, nullptr, nullptr,
-                            RDW_INVALIDATE | RDW_ALLCHILDREN);
+    // The status line paints the picture beneath its text itself: it alone
+    // repaints, and nothing else of the window blinks.
+    (void)sys::RedrawWindow(app_state.hwnd_status, nullptr, nullptr, RDW_INVALIDATE);
+}
+
+}  // namespace
+
+void set_status(const WCHAR* text, COLORREF colour) {
+    app_state.status_stage = StatusStage::none;
+    show_status(text, colour, true);
+}
+
+void set_stage_status(StatusStage stage, const WCHAR* text, COLORREF colour) {
+    const bool new_stage = stage != app_state.status_stage;
+    app_state.status_stage = stage;
+    show_status(text, colour, new_stage);
 }
 
 void update_action_enabled() {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "app/window/status_stage.h"
 #include "sys/sys.h"
 
 namespace app {
@@ -15,11 +16,15 @@ int32_t scale_px(int32_t v);
 HWND create_control(const WCHAR* class_name, const WCHAR* text, int id, DWORD style, int x, int y,
                     int width, int height, HFONT font);
 
-// Shows `text` in the status line in `colour` and repaints the whole window:
-// the statics paint no background of their own, so a text change must
-// repaint the picture beneath them. Each new text is announced to screen
-// readers as a change of the status line's name.
+// Shows `text` in the status line in `colour` and repaints the status line
+// alone, which paints the picture beneath its text itself. Each new text
+// is announced to screen readers as a change of the status line's name.
 void set_status(const WCHAR* text, COLORREF colour);
+
+// The same for a text of a write's stage: announced only when the stage
+// changes, so that a text that changes every second is not read out every
+// second.
+void set_stage_status(StatusStage stage, const WCHAR* text, COLORREF colour);
 
 // Enables the action button exactly when the state allows it. Called after
 // every change of is_busy, update_check_running, is_elevated or the choice,

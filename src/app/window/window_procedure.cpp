@@ -15,6 +15,7 @@
 #include "app/window/window_texts.h"
 #include "app/window/worker_messages.h"
 #include "app/window/write_request.h"
+#include "app/write_run_hooks.h"
 
 namespace app {
 namespace {
@@ -72,6 +73,8 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     switch (message) {
         case WM_DESTROY:
             release_taskbar_button();
+            // The image kept for a second write goes with the window.
+            forget_kept_image();
             sys::PostQuitMessage(0);
             return 0;
         case WM_PAINT:
@@ -121,7 +124,13 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
             show_progress(wparam);
             return 0;
         case APP_MSG_WRITE_PROGRESS:
-            show_taskbar_percent(wparam);
+            show_write_progress(wparam);
+            return 0;
+        case APP_MSG_DOWNLOAD_AMOUNT:
+            show_download_amount(wparam, lparam);
+            return 0;
+        case APP_MSG_DOWNLOAD_RETRY:
+            show_retry(wparam);
             return 0;
         default:
             if (is_taskbar_button_created(message)) {

@@ -30,6 +30,7 @@ inline constexpr const WCHAR* STATUS_FINDING_RELEASE = U16("Finding the latest T
 inline constexpr const WCHAR* STATUS_WRITE_NOT_STARTED =
     U16("Windows could not start the write. Try again.");
 inline constexpr const WCHAR* STATUS_WRITING = U16("Writing and verifying the USB stick…");
+inline constexpr const WCHAR* STATUS_KEPT_IMAGE = U16("Using the Tundra image downloaded earlier…");
 inline constexpr const WCHAR* STATUS_VERIFIED = U16("Verified. Eject the stick and boot Tundra.");
 inline constexpr const WCHAR* STATUS_FLASH_FAILED =
     U16("Flash failed. Review the error and try again.");

@@ -25,14 +25,69 @@ void end_update_check() {
 
 }  // namespace
 
+namespace {
+
+// What the window knows of the run's download from the worker's posts,
+// from the start of a write to its result.
+struct RunView {
+    DownloadFigures download;
+    bool kept_image = false;  // the image downloaded earlier is written
+};
+RunView run_view;
+
+void show_download() {
+    const ProgressText text = download_text(run_view.download);
+    set_stage_status(StatusStage::downloading, text.units, COLOR_ACCENT);
+}
+
+}  // namespace
+
+void forget_run_view() {
+    run_view = {};
+}
+
 void show_progress(WPARAM progress) {
-    const ProgressText status = progress_text(progress);
-    set_status(status.units, COLOR_ACCENT);
+    if (progress == PROGRESS_KEPT_IMAGE) {
+        run_view.kept_image = true;
+        set_stage_status(StatusStage::kept_image, STATUS_KEPT_IMAGE, COLOR_ACCENT);
+        return;
+    }
     // The write's own percentages follow (APP_MSG_WRITE_PROGRESS) from 0.
-    show_taskbar_percent(progress == PROGRESS_WRITING ? 0 : progress);
+    if (progress == PROGRESS_WRITING) {
+        // The kept image's text stays until the write itself moves: the
+        // engine first checks the image again.
+        if (!run_view.kept_image)
+            set_stage_status(StatusStage::writing, STATUS_WRITING, COLOR_ACCENT);
+        show_taskbar_percent(0);
+        return;
+    }
+    run_view.download.percent = progress;
+    show_download();
+    show_taskbar_percent(progress);
+}
+
+void show_download_amount(WPARAM received_bytes, LPARAM seconds_left) {
+    run_view.download.has_amount = true;
+    run_view.download.received_bytes = received_bytes;
+    run_view.download.total_bytes = app_state.download_size_bytes;
+    run_view.download.seconds_left =
+        seconds_left < 0 ? SECONDS_LEFT_UNKNOWN : static_cast<uint64_t>(seconds_left);
+    show_download();
+}
+
+void show_retry(WPARAM seconds) {
+    const ProgressText text = retry_text(seconds, run_view.download.percent);
+    set_stage_status(StatusStage::retrying, text.units, COLOR_WARNING);
+}
+
+void show_write_progress(WPARAM percent) {
+    const ProgressText text = writing_text(percent);
+    set_stage_status(StatusStage::writing, text.units, COLOR_ACCENT);
+    show_taskbar_percent(percent);
 }
 
 void finish_write(LPARAM failure_text) {
+    forget_run_view();
     allow_session_end();
     set_busy(false);
     flash_if_in_background();

@@ -6,6 +6,7 @@
 #include "app/window/taskbar_progress.h"
 #include "app/window/window_controls.h"
 #include "app/window/window_texts.h"
+#include "app/window/worker_messages.h"
 #include "app/write_run_hooks.h"
 #include "discovery/stick_texts.h"
 #include "run/run_inputs.h"
@@ -58,6 +59,7 @@ bool user_confirms(const discovery::StickRecord& stick) {
 // the list and the choice still until the worker's result arrives.
 void start_write() {
     set_busy(true);
+    forget_run_view();
     set_status(STATUS_FINDING_RELEASE, COLOR_ACCENT);
     show_taskbar_searching();
     run::run_inputs.stop_requested = false;

@@ -7,7 +7,10 @@
 #include "app/wide_path.h"
 #include "app/window/app_state.h"
 #include "app/write_run/download_room.h"
+#include "app/write_run/image_download.h"
+#include "app/write_run/kept_image.h"
 #include "app/write_run/write_progress_posts.h"
+#include "engine/image_digest.h"
 #include "engine/runs/write_stick.h"
 #include "hash/sha256.h"
 #include "release/https_fetch.h"
@@ -24,11 +27,9 @@ using release::DOWNLOAD_HOST;
 using release::DOWNLOAD_HOST_LENGTH;
 using release::http_open_get;
 using release::HttpStream;
-using release::parse_https_url;
 using release::parse_release_manifest;
 using release::ReleaseManifest;
 using release::SHA256_BYTES;
-using release::UrlParts;
 using release::verify_signed_text;
 
 constexpr size_t FILE_NAME_BYTES = 64;
@@ -40,8 +41,6 @@ struct WorkerBuffers {
     uint8_t manifest[RELEASE_MANIFEST_BUFFER_BYTES];
     WidePath temp_path;
     char file_name[FILE_NAME_BYTES];
-    uint8_t chunk[IMAGE_CHUNK_BYTES];
-    hash::Sha256 digest;
 };
 WorkerBuffers buffers;
 
@@ -49,9 +48,6 @@ struct ResultText {
     const char* bytes = nullptr;  // none on success
     uint64_t length = 0;
 };
-
-// Set when a write of the download failed because the drive is full.
-bool download_disk_full = false;
 
 template <size_t N>
 constexpr ResultText fixed_text(const char (&text)[N]) {
@@ -185,14 +181,10 @@ HANDLE open_temp_image(WidePath& path) {
     return file;
 }
 
-void note_write_failure(DWORD error) {
-    download_disk_full = is_disk_full_error(error);
-}
-
 // A failed download says why when the drive is full; any other failure
 // is the network's or the server's.
-ResultText download_failure_text(uint64_t image_bytes) {
-    if (!download_disk_full)
+ResultText download_failure_text(DownloadEnd end, uint64_t image_bytes) {
+    if (end != DownloadEnd::disk_full)
         return fixed_text(TEXT_NOT_DOWNLOADED);
     const text::ByteText text = no_room_text(image_bytes);
     return {text.data, text.length};
@@ -216,59 +208,9 @@ void let_system_sleep() {
     (void)sys::SetThreadExecutionState(ES_CONTINUOUS);
 }
 
-// Streams the body into the file, hashing each chunk on the way, and posts
-// each change of the percentage. Good only when every announced byte came,
-// no more, with the announced digest, and the file reached the disk.
-bool stream_image(HINTERNET request, HANDLE file, const ReleaseManifest& release) {
-    hash::sha256_init(buffers.digest);
-    uint64_t received = 0;
-    uint64_t last_percent = 0;
-    const ULONGLONG deadline = sys::GetTickCount64() + IMAGE_DEADLINE_MS;
-    for (;;) {
-        DWORD got = 0;
-        if (!sys::WinHttpReadData(request, buffers.chunk, IMAGE_CHUNK_BYTES, &got))
-            return false;
-        if (got == 0)
-            break;
-        if (got > IMAGE_CHUNK_BYTES || release.image_size - received < got)
-            return false;
-        hash::sha256_update(buffers.digest, buffers.chunk, got);
-        DWORD written = 0;
-        if (!sys::WriteFile(file, buffers.chunk, got, &written, nullptr)) {
-            note_write_failure(sys::GetLastError());
-            return false;
-        }
-        if (written != got)
-            return false;
-        received += got;
-        const uint64_t percent = received * 100 / release.image_size;
-        if (percent != last_percent) {
-            post_progress(percent);
-            last_percent = percent;
-        }
-        if (sys::GetTickCount64() > deadline || run::run_inputs.stop_requested)
-            return false;
-    }
-    uint8_t digest[SHA256_BYTES];
-    return hash::sha256_final(buffers.digest, digest) && received == release.image_size &&
-           memcmp(digest, release.image_sha256, SHA256_BYTES) == 0 &&
-           sys::FlushFileBuffers(file) != FALSE;
-}
-
-// The image into a new temporary file, whose handle `temp_file` the caller
-// holds to the end of the run and whose closing deletes it.
-bool download_image(const ReleaseManifest& release, HANDLE& temp_file) {
-    const UrlParts url = parse_https_url(release.image_url);
-    if (!url.ok)
-        return false;
-    HttpStream image = http_open_get(url.host, url.path, IMAGE_RECEIVE_TIMEOUT_MS);
-    if (!image.ok)
-        return false;
-    temp_file = open_temp_image(buffers.temp_path);
-    const bool good =
-        temp_file != INVALID_HANDLE_VALUE && stream_image(image.request, temp_file, release);
-    close_http_stream(image);
-    return good;
+// The temporary file, made once the host has begun to send the image.
+HANDLE open_temp_file() {
+    return open_temp_image(buffers.temp_path);
 }
 
 // The desktop's fixed options: the whole image written fresh (only the
@@ -330,17 +272,44 @@ ResultText write_image(const ReleaseManifest& release, const discovery::StickRec
     return {reason.data, reason.length};
 }
 
-ResultText download_and_write(const discovery::StickRecord& stick, HANDLE& temp_file) {
-    const std::optional<ReleaseManifest> release = fetch_release_manifest();
+// The image of a run: the file the run holds, and whether its bytes are
+// the release's, checked as they came.
+struct RunImage {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    bool verified = false;
+};
+
+ResultText download_and_write(const discovery::StickRecord& stick,
+                              std::optional<ReleaseManifest>& release, RunImage& image) {
+    release = fetch_release_manifest();
     if (!release)
         return fixed_text(TEXT_NO_RELEASE);
     if (release->image_size > stick.size_bytes)
         return fixed_text(TEXT_STICK_TOO_SMALL);
+    if (kept_image_matches(*release)) {
+        image.file = take_kept_image();
+        image.verified = true;
+        post_progress(app::PROGRESS_KEPT_IMAGE);
+        return write_image(*release, stick, image.file);
+    }
+    // Another image: the one kept is of no more use, and its room may be
+    // needed for the new one.
+    forget_kept_image();
     if (!temp_drive_has_room(release->image_size))
         return no_room_for_download(release->image_size);
-    if (!download_image(*release, temp_file))
-        return download_failure_text(release->image_size);
-    return write_image(*release, stick, temp_file);
+    const DownloadEnd end = download_image(*release, open_temp_file, image.file);
+    if (end != DownloadEnd::verified)
+        return download_failure_text(end, release->image_size);
+    image.verified = true;
+    return write_image(*release, stick, image.file);
+}
+
+// The image is kept for a next write unless the engine found it changed.
+bool worth_keeping(const RunImage& image, const ResultText& result) {
+    constexpr size_t length = sizeof engine::IMAGE_NOT_VERIFIED_TEXT - 1;
+    const bool image_refused = result.length == length &&
+                               memcmp(result.bytes, engine::IMAGE_NOT_VERIFIED_TEXT, length) == 0;
+    return image.verified && !image_refused && !run::run_inputs.stop_requested;
 }
 
 }  // namespace
@@ -348,16 +317,19 @@ ResultText download_and_write(const discovery::StickRecord& stick, HANDLE& temp_
 DWORD WINAPI download_and_write_thread(LPVOID) {
     keep_system_awake();
     const discovery::StickList& list = app_state.sticks;
-    HANDLE temp_file = INVALID_HANDLE_VALUE;
-    download_disk_full = false;
+    std::optional<ReleaseManifest> release;
+    RunImage image;
     // The window starts the worker only with a stick chosen.
     const ResultText result =
         list.selected_stick.has_value() && *list.selected_stick < list.stick_count
-            ? download_and_write(list.sticks[*list.selected_stick], temp_file)
+            ? download_and_write(list.sticks[*list.selected_stick], release, image)
             : fixed_text(TEXT_NOT_PREPARED);
-    // The last handle of the temporary image: closing it deletes the file.
-    if (temp_file != INVALID_HANDLE_VALUE)
-        (void)sys::CloseHandle(temp_file);
+    if (image.file != INVALID_HANDLE_VALUE) {
+        if (release && worth_keeping(image, result))
+            keep_image(image.file, *release);
+        else
+            (void)sys::CloseHandle(image.file);  // its last handle: which deletes it
+    }
     let_system_sleep();
     app_state.result_text_length = result.length;
     (void)sys::PostMessageW(app_state.hwnd_main, app::APP_MSG_WRITE_RESULT, 0,

@@ -14,11 +14,8 @@
 namespace app {
 
 constexpr uint64_t RELEASE_MANIFEST_BUFFER_BYTES = 1600;  // a body must stay below it
-constexpr uint64_t IMAGE_CHUNK_BYTES = 65536;
-constexpr ULONGLONG IMAGE_DEADLINE_MS = 2700000;  // 45 minutes for the whole image
 constexpr DWORD MANIFEST_RECEIVE_TIMEOUT_MS = 4000;
 constexpr ULONGLONG MANIFEST_DEADLINE_MS = 12000;  // for the whole manifest, as the update check
-constexpr DWORD IMAGE_RECEIVE_TIMEOUT_MS = 20000;
 constexpr char RELEASE_MANIFEST_PATH[] = "/install/releases/tundra.txt";
 constexpr char TEMP_FILE_PREFIX[] = "tundra-installer-";
 

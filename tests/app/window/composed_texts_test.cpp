@@ -33,6 +33,51 @@ TEST(ProgressText, LargestValueStillFits) {
               u"Downloading Tundra… 18446744073709551615%");
 }
 
+// The download's text grows as the worker knows more: the percent alone,
+// then the amount, then the time left once it can be told.
+TEST(ProgressText, DownloadWithAmountAndTimeLeft) {
+    app::DownloadFigures figures;
+    figures.percent = 42;
+    EXPECT_EQ(text_of(app::download_text(figures)), u"Downloading Tundra… 42%");
+    figures.has_amount = true;
+    figures.received_bytes = 1302000000;
+    figures.total_bytes = 3100000000;
+    EXPECT_EQ(text_of(app::download_text(figures)), u"Downloading Tundra… 42% · 1.3 of 3.1 GB");
+    figures.seconds_left = 6 * 60 + 10;
+    EXPECT_EQ(text_of(app::download_text(figures)),
+              u"Downloading Tundra… 42% · 1.3 of 3.1 GB · about 6 min left");
+    // The longest that can come: every number at its widest.
+    figures = {100, true, UINT64_MAX, UINT64_MAX, UINT64_MAX - 1};
+    const std::u16string longest = text_of(app::download_text(figures));
+    EXPECT_EQ(longest.substr(longest.size() - 9), u" min left");
+}
+
+TEST(ProgressText, TimeLeftInWords) {
+    const struct {
+        uint64_t seconds;
+        const char16_t* text;
+    } rows[] = {
+        {0, u"less than a minute left"},
+        {59, u"less than a minute left"},
+        {60, u"about 1 min left"},
+        {89, u"about 1 min left"},
+        {90, u"about 2 min left"},
+        {45 * 60, u"about 45 min left"},
+        {89 * 60 + 29, u"about 89 min left"},
+        {90 * 60, u"about 1 h 30 min left"},
+        {3 * 3600 + 5 * 60, u"about 3 h 5 min left"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(text_of(app::time_left_text(row.seconds)), row.text) << row.seconds;
+}
+
+TEST(ProgressText, RetryAndWriting) {
+    EXPECT_EQ(text_of(app::retry_text(8, 42)),
+              u"Connection lost. Trying again in 8 s… (42% downloaded)");
+    EXPECT_EQ(text_of(app::writing_text(0)), u"Writing and verifying the USB stick… 0%");
+    EXPECT_EQ(text_of(app::writing_text(42)), u"Writing and verifying the USB stick… 42%");
+}
+
 // What the result dialog shows of the bytes a worker posted: UTF-8 turned
 // into UTF-16, only the posted length read, nothing for ill-formed bytes,
 // and at most what the dialog's buffer holds.

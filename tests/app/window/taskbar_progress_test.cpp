@@ -252,7 +252,7 @@ TEST_F(TaskbarTest, NoTaskbarLeavesTheWriteAsItWas) {
         send(button_created());
         confirm_write();
         report_download_and_write();
-        EXPECT_EQ(status(), L"Writing and verifying the USB stick…");
+        EXPECT_EQ(status(), L"Writing and verifying the USB stick… 100%");
         foreground = nullptr;
         send(app::APP_MSG_WRITE_RESULT, 0, 0);
         foreground = app_state.hwnd_main;

@@ -5,6 +5,7 @@
 
 #include "app/window/control_ids.h"
 #include "app/window/palette.h"
+#include "app/window/window_controls.h"
 #include "app/window/window_fixture.h"
 
 namespace {
@@ -57,6 +58,26 @@ TEST_F(WindowTest, PaintsTheBackgroundOnceComputedStretchedToTheWindow) {
     EXPECT_EQ(stretch.header_height, -468);  // top row first
     EXPECT_EQ(app_state.background_pixels[0], 0x00121424u);
     EXPECT_EQ(app_state.background_pixels[21 * 764 + 24], 0x00CDA7DFu);
+}
+
+// The window leaves its controls out of its own painting, so that a
+// repaint never shows the bare picture where a control is; a new status
+// repaints the status line alone, which paints the picture beneath its
+// text itself: nothing else of the window is painted again.
+TEST_F(WindowTest, ANewStatusRepaintsTheStatusLineAloneOverItsOwnPicture) {
+    start();
+    EXPECT_NE(GetWindowLongW(app_state.hwnd_main, GWL_STYLE) & WS_CLIPCHILDREN, 0);
+    RedrawWindow(app_state.hwnd_main, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    stretch = {};
+    sys::calls.StretchDIBits = record_stretch;
+    app::set_status(L"Downloading Tundra… 42% · 1.3 of 3.1 GB", app::COLOR_ACCENT);
+    RedrawWindow(app_state.hwnd_main, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    EXPECT_EQ(stretch.count, 1);
+    EXPECT_EQ(stretch.width, 239);
+    EXPECT_EQ(stretch.height, 53);
+    EXPECT_EQ(stretch.source_width, 239);
+    EXPECT_EQ(stretch.source_height, 53);
 }
 
 TEST_F(WindowTest, AFailedBeginPaintSkipsThePaint) {
