@@ -191,6 +191,26 @@ change_dpi() {
   expect_geometry "$name" "$left $top $(scaled 764 "$dpi") $(scaled 468 "$dpi")"
 }
 
+# The texts a write shows in the status line, posted as its worker posts
+# them (the busy state aside), each with a screenshot: they must fit the
+# status line at every DPI. $1 names the DPI the window was made at, $2 the
+# DPI it shows now.
+show_write_texts() {
+  local name="texts-$1-shown-at-$2" message text i=0
+  while IFS='|' read -r message wparam text; do
+    i=$((i + 1))
+    wine "$ROAD_INSPECTOR" post "$message" "$wparam" 0 >/dev/null || fail "$name: no post"
+    road_wait_until 10 road_shows_line "control 201 1 $text" || fail "$name: status never read '$text'"
+    sleep 0.5
+    road_screenshot "$name-$i"
+  done <<'TEXTS'
+0x8003|42|Downloading Tundra… 42%
+0x8006|8|Connection lost. Trying again in 8 s… (42% downloaded)
+0x8003|102|Using the Tundra image downloaded earlier…
+0x8004|42|Writing and verifying the USB stick… 42%
+TEXTS
+}
+
 ensure_large_screen
 use_dpi 96
 road_prepare_prefix
@@ -222,6 +242,9 @@ for dpi in 96 120 144 192; do
     change_dpi "$name" "$shown_dpi" $((left + 40)) $((top + 30))
     expect_picture "$name" "$shown_dpi"
     save_places "$name"
+  fi
+  if [ "$dpi" = 96 ] || [ "$dpi" = 192 ]; then
+    show_write_texts "$dpi" "$shown_dpi"
   fi
   close_installer_at "dpi-$dpi" "$shown_dpi"
 done

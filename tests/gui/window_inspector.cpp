@@ -204,6 +204,17 @@ int send_dpi_changed(int dpi, int left, int top) {
     return print_controls();
 }
 
+// Posts a message to the installer's window, as a worker of its own would:
+// for the screenshots of the texts a write shows.
+int post_to_window(unsigned message, unsigned long long wparam, long long lparam) {
+    HWND main = installer_window();
+    if (main == nullptr)
+        return 3;
+    return PostMessageW(main, message, static_cast<WPARAM>(wparam), static_cast<LPARAM>(lparam))
+               ? 0
+               : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -219,6 +230,9 @@ int main(int argc, char** argv) {
         return print_places();
     if (argc >= 3 && strcmp(argv[1], "expected-pixels-at") == 0)
         return print_stretched_pixels(atoi(argv[2]), argc - 3, argv + 3);
+    if (argc == 5 && strcmp(argv[1], "post") == 0)
+        return post_to_window(static_cast<unsigned>(strtoul(argv[2], nullptr, 0)),
+                              strtoull(argv[3], nullptr, 10), strtoll(argv[4], nullptr, 10));
     if (argc == 5 && strcmp(argv[1], "dpi-changed") == 0)
         return send_dpi_changed(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]));
     fprintf(stderr,
