@@ -82,6 +82,41 @@ TEST_F(StatusAnnouncementTest, EachNewStatusIsAnnouncedOnce) {
     }
 }
 
+// During a write the status changes every second; a screen reader hears
+// each change of stage, not every percent or every second of a countdown.
+TEST_F(StatusAnnouncementTest, AStageIsAnnouncedOnceNotEveryNumber) {
+    app_state.download_size_bytes = 3100000000;
+    const struct {
+        const char* what;
+        std::vector<std::pair<UINT, WPARAM>> messages;
+        size_t heard;
+    } stages[] = {
+        {"the download's percents and amounts",
+         {{app::APP_MSG_PROGRESS, 1},
+          {app::APP_MSG_DOWNLOAD_AMOUNT, 31000000},
+          {app::APP_MSG_PROGRESS, 2},
+          {app::APP_MSG_DOWNLOAD_AMOUNT, 62000000}},
+         1},
+        {"the countdown before trying again",
+         {{app::APP_MSG_DOWNLOAD_RETRY, 8}, {app::APP_MSG_DOWNLOAD_RETRY, 7}},
+         1},
+        {"the download again", {{app::APP_MSG_PROGRESS, 3}, {app::APP_MSG_PROGRESS, 4}}, 1},
+        {"the write's percents",
+         {{app::APP_MSG_PROGRESS, app::PROGRESS_WRITING},
+          {app::APP_MSG_WRITE_PROGRESS, 5},
+          {app::APP_MSG_WRITE_PROGRESS, 6}},
+         1},
+    };
+    for (const auto& stage : stages) {
+        SCOPED_TRACE(stage.what);
+        announcements.clear();
+        for (const auto& [message, wparam] : stage.messages)
+            send(message, wparam, message == app::APP_MSG_DOWNLOAD_AMOUNT ? 600 : 0);
+        EXPECT_EQ(announcements.size(), stage.heard);
+    }
+    EXPECT_EQ(status(), L"Writing and verifying the USB stick… 6%");
+}
+
 TEST_F(StatusAnnouncementTest, ATextThatCouldNotBeSetIsNotAnnounced) {
     const std::wstring before = status();
     machine.fail_call("SetWindowTextW", ERROR_NOT_ENOUGH_MEMORY, 0);

@@ -85,12 +85,16 @@ TEST_F(WindowTest, NotElevatedStatesFollowTheUpdateCheck) {
 
 TEST_F(WindowTest, SetStatusStoresTheColourAndRepaints) {
     start();
+    RedrawWindow(app_state.hwnd_main, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     app::set_status(L"Some text", app::COLOR_SUCCESS);
     EXPECT_EQ(status(), L"Some text");
     EXPECT_EQ(app_state.status_color, app::COLOR_SUCCESS);
+    // The status line waits to repaint, in its new colour; the rest of the
+    // window does not (painting_test: the status line paints its picture).
     RECT update{};
-    EXPECT_TRUE(GetUpdateRect(app_state.hwnd_main, &update, FALSE));  // waiting to repaint
-    EXPECT_EQ(update.right - update.left, 764);
+    EXPECT_TRUE(GetUpdateRect(app_state.hwnd_status, &update, FALSE));
+    EXPECT_EQ(update.right - update.left, 239);
+    EXPECT_FALSE(GetUpdateRect(app_state.hwnd_main, &update, FALSE));
 }
 
 }  // namespace
