@@ -87,7 +87,9 @@ road_has_main_window() { [ -n "$(road_visible_window '^Tundra USB Installer$')" 
 road_logged() { grep -a "^$1 " "$road_log" 2>/dev/null | cut -d' ' -f2-; }
 road_logged_count() { road_logged "$1" | wc -l; }
 road_status_logged() { road_logged status | grep -Fxq -- "$1"; }
-road_status_logged_like() { road_logged status | grep -Eq -- "$1"; }
+# Counts rather than stops at the first match: grep -q would end the
+# pipe early, and its writer's broken pipe fails it under pipefail.
+road_status_logged_like() { [ "$(road_logged status | grep -Ec -- "$1")" -gt 0 ]; }
 # Conditions for road_wait_until, which must read the log anew at each poll.
 road_logged_more_than() { [ "$(road_logged_count "$1")" -gt "$2" ]; }
 road_logged_exactly() { [ "$(road_logged_count "$1")" -eq "$2" ]; }
