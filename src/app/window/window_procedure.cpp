@@ -82,12 +82,14 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
                 return 0;
             break;
         case WM_QUERYENDSESSION:
-            if (!session_may_end())
-                return FALSE;
-            break;
+            return session_may_end(lparam) ? TRUE : FALSE;
         case WM_ENDSESSION:
             end_session(wparam != FALSE);
             return 0;
+        case WM_POWERBROADCAST:
+            if (wparam == PBT_APMSUSPEND)
+                machine_suspending();
+            return TRUE;
         case WM_ERASEBKGND:
             return 1;
         case WM_ACTIVATE:
