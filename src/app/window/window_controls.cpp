@@ -1,11 +1,19 @@
 #include "app/window/window_controls.h"
 
+#include "app/window/accessible_annotations.h"
 #include "app/window/app_state.h"
 #include "app/window/control_states.h"
 #include "app/window/geometry.h"
 #include "app/window/keyboard_focus.h"
+#include "app/window/status_stage.h"
 
 namespace app {
+namespace {
+
+// Room for the longest status text, the update notice with its host name.
+constexpr int STATUS_UNITS = 512;
+
+}  // namespace
 
 int32_t scale_px(int32_t v) {
     return scale_px_at(v, app_state.dpi);
@@ -26,11 +34,17 @@ HWND create_control(const WCHAR* class_name, const WCHAR* text, int id, DWORD st
 
 void set_status(const WCHAR* text, COLORREF colour) {
     app_state.status_color = colour;
-    // The status line is no control a screen reader watches by itself: the
-    // event has it read out whenever it says something new.
+    // What the line said until now, to tell a new stage from a new number.
+    static WCHAR shown[STATUS_UNITS];
+    if (sys::GetWindowTextW(app_state.hwnd_status, shown, STATUS_UNITS) == 0)
+        shown[0] = 0;
+    // A reader that looks at the status line reads its new name; one that
+    // looks elsewhere hears the live region, for the changes that matter.
     if (sys::SetWindowTextW(app_state.hwnd_status, text)) {
         sys::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, app_state.hwnd_status, OBJID_CLIENT,
                             CHILDID_SELF);
+        if (starts_new_stage(shown, text))
+            announce_status_change();
     }
     (void)sys::RedrawWindow(app_state.hwnd_main, nullptr, nullptr,
                             RDW_INVALIDATE | RDW_ALLCHILDREN);

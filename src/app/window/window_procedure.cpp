@@ -1,6 +1,7 @@
 #include "app/window/window_procedure.h"
 
 #include "app/app_messages.h"
+#include "app/window/accessible_annotations.h"
 #include "app/window/app_state.h"
 #include "app/window/control_ids.h"
 #include "app/window/geometry.h"
@@ -71,6 +72,7 @@ bool refuse_close_while_busy() {
 LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_DESTROY:
+            clear_annotations();
             release_taskbar_button();
             sys::PostQuitMessage(0);
             return 0;
