@@ -166,12 +166,13 @@ TEST_F(StopRequest, ARunThatTheMachineSleptThroughSaysSo) {
         const char* name;
         RunPoint point;
         unsigned nth;
+        bool full;
         const char* fails;  // the transfer that fails on waking
         std::string reason;
     } cases[] = {
-        {"mid-compare", RunPoint::SlotRead, 3, "ReadFile",
+        {"mid-compare", RunPoint::SlotRead, 3, false, "ReadFile",
          "the computer went to sleep before anything was written: the stick is as it was"},
-        {"mid-write", RunPoint::SlotWrite, 3, "WriteFile",
+        {"mid-write", RunPoint::SlotWrite, 3, true, "WriteFile",
          "the computer went to sleep during the write: the stick was left partly written and "
          "must be written again"},
     };
@@ -188,7 +189,7 @@ TEST_F(StopRequest, ARunThatTheMachineSleptThroughSaysSo) {
                 run::run_inputs.stop_requested = true;
                 machine.fail_call(c.fails, ERROR_DEV_NOT_EXIST);
             });
-            result = run(true);
+            result = run(c.full);
         }
         machine.clear_faults();
         EXPECT_EQ(result, engine::Result::Failed);
