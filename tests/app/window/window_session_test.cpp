@@ -176,7 +176,7 @@ TEST_F(SessionTest, ACriticalEndStopsTheRunBeforeItIsAnswered) {
 }
 
 // A run that does not end in time is not waited for past the bound:
-// Windows ends a program that does not answer within five seconds.
+// Windows waits five seconds for an answer, then lets the user end the program.
 TEST_F(SessionTest, TheWaitForTheRunIsBounded) {
     start_write();
     const sim::SessionEnd end =
