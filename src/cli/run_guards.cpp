@@ -1,7 +1,6 @@
 #include "cli/run_guards.h"
 
 #include "cli/session_window.h"
-
 #include "run/run_inputs.h"
 
 namespace cli {

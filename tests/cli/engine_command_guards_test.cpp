@@ -196,7 +196,8 @@ class SessionGuards : public EngineCommandGuards {
         image_file = std::make_unique<fixtures::TempFile>("session.img", image);
         machine.add_stick({4, "Tundra", "Flash", "RS0004", 16 * MIB}).contents.assign(16 * MIB, 0);
         machine.add_volume(STICK_VOLUME, {{4, MIB, 15 * MIB}});
-        write = {"write", "--image", image_file->narrow(), "--serial", "RS0004", "--fresh", "--full"};
+        write = {"write",   "--image", image_file->narrow(), "--serial", "RS0004",
+                 "--fresh", "--full"};
     }
     void TearDown() override { run::run_inputs.machine_slept = false; }
 
@@ -244,7 +245,8 @@ TEST_F(SessionGuards, TheEndOfTheSessionStopsAWriteCleanly) {
                     return;
                 }
                 const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-                while (!run::run_inputs.stop_requested && std::chrono::steady_clock::now() < give_up)
+                while (!run::run_inputs.stop_requested &&
+                       std::chrono::steady_clock::now() < give_up)
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
             });
             exit_code = run_tool(write, output);

@@ -136,8 +136,7 @@ class StoppingWorker {
     explicit StoppingWorker(HWND window)
         : thread_([this, window] {
               const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-              while (!run::run_inputs.stop_requested &&
-                     std::chrono::steady_clock::now() < give_up)
+              while (!run::run_inputs.stop_requested && std::chrono::steady_clock::now() < give_up)
                   std::this_thread::sleep_for(std::chrono::milliseconds(5));
               std::this_thread::sleep_for(std::chrono::milliseconds(600));
               cleaned_up = true;
