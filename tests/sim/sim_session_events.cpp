@@ -38,16 +38,6 @@ BOOL WINAPI sim_SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
 
 using namespace detail;
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-long long ms_since(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-}  // namespace
-
 bool Machine::console_event(DWORD kind) {
     // A process that loads user32 or gdi32 counts as a Windows application:
     // it gets no sign-out or shut-down event, only the session's messages.
@@ -68,6 +58,16 @@ bool Machine::console_event(DWORD kind) {
 }
 
 #ifdef _WIN32
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long ms_since(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+}  // namespace
+
 SessionEnd Machine::end_session(HWND window, LPARAM flags, bool another_refuses) {
     SessionEnd end;
     Clock::time_point start = Clock::now();
