@@ -6,10 +6,12 @@
 
 namespace cli {
 
-// While it lives, Windows does not put the machine to sleep (disk activity
-// does not count as activity there), and Ctrl+C or a closing console asks
-// the run to stop instead of ending the process mid-transfer. Both are
-// undone when it ends, whatever the run's result.
+// While it lives, Windows does not put the machine to sleep when idle (disk
+// activity does not count as activity there); Ctrl+C or a closing console
+// asks the run to stop instead of ending the process mid-transfer; and the
+// session window (session_window.h) stops the run when the session ends or
+// the user puts the machine to sleep. All is undone when it ends, whatever
+// the run's result.
 class RunGuards {
   public:
     RunGuards();
@@ -24,9 +26,10 @@ class RunGuards {
     bool handler_installed_ = false;
 };
 
-// How long a closing console waits for the run to release the stick. Windows
-// ends the process about five seconds after the close; the run stops at its
-// next piece and drains its transfers well within that.
+// How long a closing console, or an ending session, waits for the run to
+// release the stick. Windows ends the process about five seconds after the
+// close or the end; the run stops at its next piece and drains its
+// transfers well within that.
 constexpr DWORD CLOSE_WAIT_MS = 4000;
 
 }  // namespace cli

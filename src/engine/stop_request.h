@@ -20,4 +20,9 @@ void note_stick_written();
 // otherwise.
 Result stop_if_requested();
 
+// The run has released everything and ends with `result`. A run that failed
+// after the machine went to sleep gets the sleep's text as its reason,
+// whatever failed first on waking.
+Result end_stoppable_run(Result result);
+
 }  // namespace engine

@@ -2,7 +2,8 @@
 // that every reported duration divides by, and the event (manual reset,
 // unnamed) that single positioned transfers wait on. The caller closes the
 // event after the run. Another thread may ask the run to stop through
-// stop_requested (a console's Ctrl+C, the end of the user's session).
+// stop_requested (a console's Ctrl+C, the end of the user's session, the
+// machine going to sleep).
 // A front end that shows how far a write is gives a progress observer.
 #pragma once
 
@@ -42,6 +43,10 @@ struct RunInputs {
     int64_t perf_frequency = 0;
     HANDLE disk_io_event = nullptr;
     std::atomic<bool> stop_requested{false};
+    // Set with stop_requested when the machine goes to sleep during the run:
+    // a transfer in flight may then fail on waking with a device error that
+    // says nothing of the cause, and the run's reason says it in words.
+    std::atomic<bool> machine_slept{false};
     ProgressObserver progress_observer = nullptr;
     void* progress_context = nullptr;
 };

@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/run_guards.h"
+#include "cli/session_window.h"
 #include "cli/tool_commands.h"
 #include "fixtures/disk_image.h"
 #include "fixtures/run_points.h"
@@ -64,6 +67,14 @@ class EngineCommandGuards : public ::testing::Test {
     sim::Machine machine;
 };
 
+// Which event the run's transfers wait on: made after the guards' own, and
+// on Windows after the one the session window's thread starts with.
+#ifdef _WIN32
+constexpr unsigned RUN_EVENT = 3;
+#else
+constexpr unsigned RUN_EVENT = 2;
+#endif
+
 constexpr EXECUTION_STATE HELD = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
 constexpr EXECUTION_STATE LET_GO = ES_CONTINUOUS;
 
@@ -109,7 +120,7 @@ TEST_F(EngineCommandGuards, SleepIsHeldOffForTheRunAndAllowedAgainOnEveryPath) {
         SCOPED_TRACE(c.name);
         const size_t states_before = machine.execution_states().size();
         if (c.no_event)
-            machine.fail_call("CreateEventW", ERROR_NOT_ENOUGH_MEMORY, 2);
+            machine.fail_call("CreateEventW", ERROR_NOT_ENOUGH_MEMORY, RUN_EVENT);
         Captured output;
         EXPECT_EQ(run_tool(c.arguments, output), c.exit_code) << output.err_text;
         const std::vector<EXECUTION_STATE> all = machine.execution_states();
@@ -162,6 +173,130 @@ TEST_F(EngineCommandGuards, CtrlCDuringAWriteStopsTheRunCleanly) {
     Captured again;
     EXPECT_EQ(run_tool(write, again), cli::EXIT_DONE) << again.err_text;
 }
+
+#ifdef _WIN32
+// The tool's hidden window, while a run has it.
+HWND session_window() {
+    return FindWindowW(cli::SESSION_WINDOW_CLASS, nullptr);
+}
+
+const std::string SLEPT =
+    "the computer went to sleep during the write: the stick was left partly written and must be "
+    "written again\n";
+
+class SessionGuards : public EngineCommandGuards {
+  protected:
+    void SetUp() override {
+        // The hidden window needs Wine's display driver.
+        if (std::getenv("DISPLAY") == nullptr)
+            GTEST_SKIP() << "needs an X display (Xvfb)";
+        EngineCommandGuards::SetUp();
+        const fixtures::Bytes image =
+            fixtures::read_file(fixtures::real_image_path("real-fat12.img"));
+        image_file = std::make_unique<fixtures::TempFile>("session.img", image);
+        machine.add_stick({4, "Tundra", "Flash", "RS0004", 16 * MIB}).contents.assign(16 * MIB, 0);
+        machine.add_volume(STICK_VOLUME, {{4, MIB, 15 * MIB}});
+        write = {"write",   "--image", image_file->narrow(), "--serial", "RS0004",
+                 "--fresh", "--full"};
+    }
+    void TearDown() override { run::run_inputs.machine_slept = false; }
+
+    // Everything the run held is let go, and so is the session.
+    void expect_all_released() {
+        EXPECT_EQ(machine.held_lock_count(), 0u);
+        EXPECT_EQ(machine.open_handle_count(), 0u);
+        EXPECT_EQ(machine.shutdown_block_reason(), u"");
+        EXPECT_EQ(machine.shutdown_block_creates(), machine.shutdown_block_destroys());
+        EXPECT_EQ(session_window(), nullptr);
+    }
+
+    std::unique_ptr<fixtures::TempFile> image_file;
+    std::vector<std::string> write;
+};
+
+// The user signs out during a write. The tool never hears of it through its
+// console; its hidden window is asked, says yes at once (Windows would end a
+// console program that says no), and when the session ends stops the run
+// and answers only once the stick is released, well within the five seconds
+// Windows waits. When another program refuses, the session and the write go
+// on.
+TEST_F(SessionGuards, TheEndOfTheSessionStopsAWriteCleanly) {
+    for (const bool another_refuses : {false, true}) {
+        SCOPED_TRACE(another_refuses ? "another program refuses" : "the session ends");
+        sim::SessionEnd end;
+        std::thread ending;
+        std::u16string reason;
+        bool window_found = false;
+        const size_t writes_before = machine.writes().size();
+        Captured output;
+        int exit_code = 0;
+        {
+            fixtures::ActAt sign_out(fixtures::RunPoint::SlotWrite, 3, [&] {
+                EXPECT_FALSE(machine.console_event(CTRL_LOGOFF_EVENT));
+                const HWND window = session_window();
+                window_found = window != nullptr;
+                reason = machine.shutdown_block_reason();
+                ending = std::thread([&, window] {
+                    end = machine.end_session(window, static_cast<LPARAM>(ENDSESSION_LOGOFF),
+                                              another_refuses);
+                });
+                if (another_refuses) {
+                    ending.join();
+                    return;
+                }
+                const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+                while (!run::run_inputs.stop_requested &&
+                       std::chrono::steady_clock::now() < give_up)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            });
+            exit_code = run_tool(write, output);
+        }
+        if (ending.joinable())
+            ending.join();
+        EXPECT_TRUE(window_found);
+        EXPECT_EQ(reason, u"tundra-stick is using a USB stick");
+        EXPECT_TRUE(end.may_end);
+        EXPECT_LT(end.query_ms, 1000);
+        if (another_refuses) {
+            EXPECT_EQ(exit_code, cli::EXIT_DONE) << output.err_text;
+            EXPECT_GT(machine.writes().size() - writes_before, 3u);
+        } else {
+            EXPECT_EQ(exit_code, cli::EXIT_FAILED);
+            EXPECT_EQ(output.err_text,
+                      "stopped on request: the stick was left partly written and must be written "
+                      "again\n");
+            EXPECT_EQ(machine.writes().size() - writes_before, 3u);
+            EXPECT_LT(end.end_ms, static_cast<long long>(cli::CLOSE_WAIT_MS))
+                << "answered by the end of the wait, not by the end of the run";
+        }
+        expect_all_released();
+        machine.drive(4)->contents.assign(16 * MIB, 0);
+    }
+}
+
+// The user closes the lid during a write: the window hears it, the run is
+// asked to stop, and when the transfer in flight fails with a device error
+// on waking, the tool says that the computer slept, not which error came.
+TEST_F(SessionGuards, SleepDuringAWriteStopsItAndSaysSo) {
+    long long suspend_ms = -1;
+    Captured output;
+    int exit_code = 0;
+    {
+        fixtures::ActAt lid(fixtures::RunPoint::SlotWrite, 3, [&] {
+            const HWND window = session_window();
+            ASSERT_NE(window, nullptr);
+            suspend_ms = machine.suspend(window);
+            machine.fail_call("WriteFile", ERROR_DEV_NOT_EXIST);
+        });
+        exit_code = run_tool(write, output);
+    }
+    EXPECT_EQ(exit_code, cli::EXIT_FAILED);
+    EXPECT_EQ(output.err_text, SLEPT);
+    EXPECT_GE(suspend_ms, 0);
+    EXPECT_LT(suspend_ms, 1000) << "Windows waits about two seconds";
+    expect_all_released();
+}
+#endif
 
 // Windows ends the process as soon as the handler of a closing console
 // returns: it returns only once the run is over (and so has released the

@@ -35,6 +35,7 @@ class StopRequest : public fixtures::EngineRunTest {
     }
     void TearDown() override {
         run::run_inputs.stop_requested = false;
+        run::run_inputs.machine_slept = false;
         EngineRunTest::TearDown();
     }
 
@@ -154,6 +155,49 @@ TEST_F(StopRequest, AStopEndsTheWaitForAHeldVolume) {
     EXPECT_EQ(failure_text(), AS_IT_WAS);
     EXPECT_EQ(machine.slept_ms() - slept_before, engine::LOCK_PAUSE_MS);
     EXPECT_TRUE(stick_is_blank());
+}
+
+// The user closes the lid mid-run: the front end asks the run to stop and
+// says why. On waking, the transfer that was going out fails with a device
+// error before the run reaches its next piece; the run still releases the
+// stick and says in words that the computer slept, not which error came.
+TEST_F(StopRequest, ARunThatTheMachineSleptThroughSaysSo) {
+    const struct {
+        const char* name;
+        RunPoint point;
+        unsigned nth;
+        bool full;
+        const char* fails;  // the transfer that fails on waking
+        std::string reason;
+    } cases[] = {
+        {"mid-compare", RunPoint::SlotRead, 3, false, "ReadFile",
+         "the computer went to sleep before anything was written: the stick is as it was"},
+        {"mid-write", RunPoint::SlotWrite, 3, true, "WriteFile",
+         "the computer went to sleep during the write: the stick was left partly written and "
+         "must be written again"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        run::run_inputs.stop_requested = false;
+        run::run_inputs.machine_slept = false;
+        const size_t transfers_before = machine.transfers().size();
+        const size_t timeline_before = machine.timeline().size();
+        engine::Result result;
+        {
+            fixtures::ActAt sleep(c.point, c.nth, [this, &c] {
+                run::run_inputs.machine_slept = true;
+                run::run_inputs.stop_requested = true;
+                machine.fail_call(c.fails, ERROR_DEV_NOT_EXIST);
+            });
+            result = run(c.full);
+        }
+        machine.clear_faults();
+        EXPECT_EQ(result, engine::Result::Failed);
+        EXPECT_EQ(failure_text(), c.reason);
+        EXPECT_EQ(machine.held_lock_count(), 0u);
+        EXPECT_EQ(machine.open_handle_count(), caller_handles);
+        expect_every_transfer_ended_in_time(transfers_before, timeline_before);
+    }
 }
 
 }  // namespace

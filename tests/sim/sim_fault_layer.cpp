@@ -88,6 +88,7 @@ void install() {
     layer.OpenProcessToken = sim_OpenProcessToken;
     layer.SetThreadExecutionState = sim_SetThreadExecutionState;
     layer.GetDiskFreeSpaceExW = sim_GetDiskFreeSpaceExW;
+    layer.SetConsoleCtrlHandler = sim_SetConsoleCtrlHandler;
 #ifdef _WIN32
     layer.ShutdownBlockReasonCreate = sim_ShutdownBlockReasonCreate;
     layer.ShutdownBlockReasonDestroy = sim_ShutdownBlockReasonDestroy;

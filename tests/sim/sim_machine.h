@@ -187,6 +187,16 @@ struct Happening {
     std::u16string volume;  // LockReleased: the volume whose lock was let go
 };
 
+#ifdef _WIN32
+// What a window answered when the session ended, and how long each message
+// took to be answered.
+struct SessionEnd {
+    bool may_end = false;  // the answer to WM_QUERYENDSESSION
+    long long query_ms = 0;
+    long long end_ms = 0;
+};
+#endif
+
 class Machine {
   public:
     // A machine with Windows in C:\Windows on a volume of disk 0, an
@@ -270,6 +280,27 @@ class Machine {
     std::u16string shutdown_block_reason() const;
     unsigned shutdown_block_creates() const;
     unsigned shutdown_block_destroys() const;
+#ifdef _WIN32
+    // The end of the session as Windows sends it to a window: first
+    // WM_QUERYENDSESSION with `flags` (ENDSESSION_*) in lParam, then
+    // WM_ENDSESSION with the same lParam and wParam set to the query's
+    // result: FALSE when this window or, with `another_refuses`, another
+    // program said no. Nothing else follows a refusal: when the user ends
+    // the session all the same, Windows may end the process without another
+    // message.
+    SessionEnd end_session(HWND window, LPARAM flags, bool another_refuses = false);
+    // The user puts the machine to sleep (lid, power button, Start menu):
+    // WM_POWERBROADCAST with PBT_APMSUSPEND and lParam 0, which Windows
+    // sends without asking first and waits about two seconds for.
+    long long suspend(HWND window);
+#endif
+    // Console control events as Windows raises them for a process that
+    // loads user32 (as both our programs do): Ctrl+C, Ctrl+Break and close
+    // reach the handlers installed through the seam, the latest first, each
+    // on a new thread until one returns TRUE; sign-out and shut-down
+    // (CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT) reach none, since Windows
+    // gives those to services only. False when no handler took the event.
+    bool console_event(DWORD kind);
 
     // The names of every call in the seam that can be made to fail.
     static std::vector<std::string> failable_calls();

@@ -106,6 +106,7 @@ struct ThreadExecutionState {
 constexpr size_t EXECUTION_THREAD_CAPACITY = 32;
 constexpr size_t EXECUTION_CALL_CAPACITY = 1024;
 constexpr size_t BLOCK_REASON_UNITS = 128;
+constexpr size_t CONSOLE_HANDLER_CAPACITY = 8;
 
 struct Records {
     HandleRecord handles[HANDLE_CAPACITY];
@@ -149,6 +150,9 @@ struct Records {
     WCHAR shutdown_block_reason[BLOCK_REASON_UNITS];
     unsigned shutdown_block_creates;
     unsigned shutdown_block_destroys;
+    // The console's handlers, in the order they were added.
+    PHANDLER_ROUTINE console_handlers[CONSOLE_HANDLER_CAPACITY];
+    size_t console_handler_count;
 };
 
 extern Records records;
@@ -227,6 +231,7 @@ BOOL WINAPI sim_QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 BOOL WINAPI sim_SetThreadErrorMode(DWORD mode, LPDWORD previous);
 BOOL WINAPI sim_GetDiskFreeSpaceExW(LPCWSTR folder, PULARGE_INTEGER free_to_caller,
                                     PULARGE_INTEGER total, PULARGE_INTEGER free_total);
+BOOL WINAPI sim_SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 #ifdef _WIN32
 BOOL WINAPI sim_ShutdownBlockReasonCreate(HWND hwnd, LPCWSTR reason);
 BOOL WINAPI sim_ShutdownBlockReasonDestroy(HWND hwnd);

@@ -43,8 +43,22 @@ void allow_session_end() {
     (void)sys::ShutdownBlockReasonDestroy(app_state.hwnd_main);
 }
 
-bool session_may_end() {
-    return !app_state.is_busy;
+bool session_may_end(LPARAM flags) {
+    if (!app_state.is_busy)
+        return true;
+    if ((flags & ENDSESSION_CRITICAL) == 0)
+        return false;
+    // Windows ends the process whatever the answer: the answer waits until
+    // the stick is let go.
+    end_session(true);
+    return true;
+}
+
+void machine_suspending() {
+    if (!app_state.is_busy)
+        return;
+    run::run_inputs.machine_slept = true;
+    run::run_inputs.stop_requested = true;
 }
 
 void end_session(bool ending) {

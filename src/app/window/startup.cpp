@@ -1,6 +1,7 @@
 #include "app/window/startup.h"
 
 #include "app/update_hooks.h"
+#include "app/window/accessible_annotations.h"
 #include "app/window/app_state.h"
 #include "app/window/fonts.h"
 #include "app/window/keyboard_focus.h"
@@ -75,6 +76,7 @@ bool start_window() {
         return false;
     }
     listen_for_taskbar_button(app_state.hwnd_main);
+    annotate_controls();
     show_first_state();
     if (!app_state.is_elevated)
         start_update_check();

@@ -1,7 +1,9 @@
 // The stage of a write that the status line is in. Within one stage the
 // text may change every second (a new percent, the next second of a
-// countdown); a screen reader is told of each new stage, not of every
-// number.
+// countdown). The status line is a live region: a screen reader hears each
+// new stage and each text of its own (the result, a failure) wherever it is
+// looking, but not every number, or it would recite every step of a long
+// download.
 #pragma once
 
 #include <cstdint>

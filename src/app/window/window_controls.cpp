@@ -1,12 +1,13 @@
 #include "app/window/window_controls.h"
 
+#include "app/window/accessible_annotations.h"
 #include "app/window/app_state.h"
 #include "app/window/control_states.h"
 #include "app/window/geometry.h"
 #include "app/window/keyboard_focus.h"
+#include "app/window/status_stage.h"
 
 namespace app {
-
 int32_t scale_px(int32_t v) {
     return scale_px_at(v, app_state.dpi);
 }
@@ -28,11 +29,14 @@ namespace {
 
 void show_status(const WCHAR* text, COLORREF colour, bool announce) {
     app_state.status_color = colour;
-    // The status line is no control a screen reader watches by itself: the
-    // event has it read out whenever it says something new.
-    if (sys::SetWindowTextW(app_state.hwnd_status, text) && announce) {
+    // A reader that looks at the status line reads its new name; one that
+    // looks elsewhere hears the live region, for a new stage or a text of
+    // its own, never for a new number within a stage.
+    if (sys::SetWindowTextW(app_state.hwnd_status, text)) {
         sys::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, app_state.hwnd_status, OBJID_CLIENT,
                             CHILDID_SELF);
+        if (announce)
+            announce_status_change();
     }
     // The status line paints the picture beneath its text itself: it alone
     // repaints, and nothing else of the window blinks.

@@ -1,6 +1,7 @@
 #include "app/window/window_procedure.h"
 
 #include "app/app_messages.h"
+#include "app/window/accessible_annotations.h"
 #include "app/window/app_state.h"
 #include "app/window/control_ids.h"
 #include "app/window/geometry.h"
@@ -72,6 +73,7 @@ bool refuse_close_while_busy() {
 LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_DESTROY:
+            clear_annotations();
             release_taskbar_button();
             // The image kept for a second write goes with the window.
             forget_kept_image();
@@ -85,12 +87,14 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
                 return 0;
             break;
         case WM_QUERYENDSESSION:
-            if (!session_may_end())
-                return FALSE;
-            break;
+            return session_may_end(lparam) ? TRUE : FALSE;
         case WM_ENDSESSION:
             end_session(wparam != FALSE);
             return 0;
+        case WM_POWERBROADCAST:
+            if (wparam == PBT_APMSUSPEND)
+                machine_suspending();
+            return TRUE;
         case WM_ERASEBKGND:
             return 1;
         case WM_ACTIVATE:

@@ -63,6 +63,7 @@ void start_write() {
     set_status(STATUS_FINDING_RELEASE, COLOR_ACCENT);
     show_taskbar_searching();
     run::run_inputs.stop_requested = false;
+    run::run_inputs.machine_slept = false;
     block_session_end();
     HANDLE worker = sys::CreateThread(nullptr, 0, download_and_write_thread, nullptr, 0, nullptr);
     if (worker != nullptr) {

@@ -131,7 +131,7 @@ Result back_up_stick(const WriteOptions& options, WideText out_path) {
     release_volumes();
     (void)sys::CloseHandle(target.handle);
     if (result != Result::Success)
-        return Result::Failed;
+        return end_stoppable_run(Result::Failed);
     report("backed up ", target.size, " bytes (", text::Mib{target.size}, " MiB) into ",
            path_text(out_path), ": sha256 ", text::Sha256Hex{digest}, "\n");
     return Result::Success;

@@ -28,7 +28,7 @@ Result copy_stick_logs(const WriteOptions& options) {
         result = fail_for_skipped_logs(skipped);
     release_volumes();
     (void)sys::CloseHandle(target.handle);
-    return result;
+    return end_stoppable_run(result);
 }
 
 }  // namespace engine

@@ -295,7 +295,7 @@ Result write_stick(const WriteOptions& options) {
     RunHoldings held;
     const Result result = run_steps(options, held);
     release_run(held);
-    return result;
+    return end_stoppable_run(result);
 }
 
 }  // namespace engine

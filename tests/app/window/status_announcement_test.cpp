@@ -1,6 +1,9 @@
 // Screen readers hear the status line: every text it is given raises a
-// name change on it, after the text is in place, so that the reader reads
-// the new one.
+// name change on it, after the text is in place, so that a reader looking at
+// it reads the new one. The line is also a polite live region: a new stage
+// of the work and the result raise the live-region event too, so that
+// Narrator announces them wherever the user is looking, while a text that
+// only changes its number (a percentage) does not.
 #include <string>
 #include <vector>
 
@@ -43,47 +46,56 @@ class StatusAnnouncementTest : public app_test::WindowTest {
     }
 };
 
-TEST_F(StatusAnnouncementTest, EachNewStatusIsAnnouncedOnce) {
+TEST_F(StatusAnnouncementTest, EachNewStatusIsAnnouncedAndEachNewStageIsLive) {
     static const char reason[] = "The stick was removed.";
     struct Case {
         const char* what;
         void (*change)();
+        bool live;
     };
     const Case cases[] = {
-        {"Tundra button", [] { send(WM_COMMAND, app::ID_VERSION_TUNDRA); }},
-        {"the same text again", [] { send(WM_COMMAND, app::ID_VERSION_TUNDRA); }},
-        {"Refresh", [] { send(WM_COMMAND, app::ID_REFRESH); }},
+        {"Tundra button", [] { send(WM_COMMAND, app::ID_VERSION_TUNDRA); }, true},
+        {"the same text again", [] { send(WM_COMMAND, app::ID_VERSION_TUNDRA); }, true},
+        {"Refresh", [] { send(WM_COMMAND, app::ID_REFRESH); }, true},
         {"close while busy",
          [] {
              app::set_busy(true);
              send(WM_CLOSE);
-         }},
-        {"download progress", [] { send(app::APP_MSG_PROGRESS, 42); }},
-        {"writing", [] { send(app::APP_MSG_PROGRESS, app::PROGRESS_WRITING); }},
-        {"success", [] { send(app::APP_MSG_WRITE_RESULT, 0, 0); }},
+         },
+         true},
+        {"download starts", [] { send(app::APP_MSG_PROGRESS, 0); }, true},
+        {"download progress", [] { send(app::APP_MSG_PROGRESS, 42); }, false},
+        {"download complete", [] { send(app::APP_MSG_PROGRESS, 100); }, false},
+        {"writing", [] { send(app::APP_MSG_PROGRESS, app::PROGRESS_WRITING); }, true},
+        {"success", [] { send(app::APP_MSG_WRITE_RESULT, 0, 0); }, true},
         {"failure",
          [] {
              app::set_busy(true);
              app_state.result_text_length = sizeof reason - 1;
              send(app::APP_MSG_WRITE_RESULT, 0, reinterpret_cast<LPARAM>(reason));
-         }},
+         },
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         announcements.clear();
         c.change();
-        ASSERT_EQ(announcements.size(), 1u);
-        const Announcement& heard = announcements[0];
-        EXPECT_EQ(heard.event, static_cast<DWORD>(EVENT_OBJECT_NAMECHANGE));
-        EXPECT_EQ(heard.hwnd, app_state.hwnd_status);
-        EXPECT_EQ(heard.object, OBJID_CLIENT);
-        EXPECT_EQ(heard.child, CHILDID_SELF);
-        EXPECT_EQ(heard.name, status());
+        ASSERT_EQ(announcements.size(), c.live ? 2u : 1u);
+        const DWORD events[] = {EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_LIVEREGIONCHANGED};
+        for (size_t i = 0; i < announcements.size(); ++i) {
+            const Announcement& heard = announcements[i];
+            EXPECT_EQ(heard.event, events[i]);
+            EXPECT_EQ(heard.hwnd, app_state.hwnd_status);
+            EXPECT_EQ(heard.object, OBJID_CLIENT);
+            EXPECT_EQ(heard.child, CHILDID_SELF);
+            EXPECT_EQ(heard.name, status());
+        }
     }
 }
 
 // During a write the status changes every second; a screen reader hears
-// each change of stage, not every percent or every second of a countdown.
+// each change of stage as the live region's news, not every percent or
+// every second of a countdown.
 TEST_F(StatusAnnouncementTest, AStageIsAnnouncedOnceNotEveryNumber) {
     app_state.download_size_bytes = 3100000000;
     const struct {
@@ -112,7 +124,10 @@ TEST_F(StatusAnnouncementTest, AStageIsAnnouncedOnceNotEveryNumber) {
         announcements.clear();
         for (const auto& [message, wparam] : stage.messages)
             send(message, wparam, message == app::APP_MSG_DOWNLOAD_AMOUNT ? 600 : 0);
-        EXPECT_EQ(announcements.size(), stage.heard);
+        size_t live = 0;
+        for (const Announcement& heard : announcements)
+            live += heard.event == EVENT_OBJECT_LIVEREGIONCHANGED ? 1 : 0;
+        EXPECT_EQ(live, stage.heard);
     }
     EXPECT_EQ(status(), L"Writing and verifying the USB stick… 6%");
 }

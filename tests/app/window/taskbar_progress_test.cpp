@@ -107,8 +107,10 @@ bool taskbar_available = true;
 
 HRESULT WINAPI make_taskbar(REFCLSID class_id, LPUNKNOWN outer, DWORD context, REFIID interface_id,
                             LPVOID* object) {
-    note("CoCreateInstance");
     *object = nullptr;
+    if (!IsEqualCLSID(class_id, CLSID_TaskbarList))
+        return REGDB_E_CLASSNOTREG;  // the window's other COM objects are not looked at here
+    note("CoCreateInstance");
     if (!taskbar_available)
         return REGDB_E_CLASSNOTREG;
     EXPECT_TRUE(IsEqualCLSID(class_id, CLSID_TaskbarList));

@@ -1,9 +1,11 @@
 // The window and the user's session: the end of the session is blocked, and
-// refused when asked, while a write runs; a session that ends all the same
-// asks the run to stop and waits a bounded time for its result; and COM is
-// ready on the window thread before anything may call ShellExecuteW. The
-// worker is not started: CreateThread is recorded, and a test thread plays
-// the worker where one is needed.
+// refused when asked, while a write runs; an end that cannot be refused
+// stops the run and is answered once the run has let the stick go, within a
+// bounded wait; and COM is ready on the window thread before anything may
+// call ShellExecuteW. The session's messages come in the orders Windows
+// sends them (sim::Machine::end_session). The worker is not started:
+// CreateThread is recorded, and a test thread plays the worker where one is
+// needed.
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -60,6 +62,7 @@ class SessionTest : public WindowTest {
 
     void TearDown() override {
         run::run_inputs.stop_requested = false;
+        run::run_inputs.machine_slept = false;
         WindowTest::TearDown();
     }
 
@@ -72,23 +75,39 @@ class SessionTest : public WindowTest {
     decltype(sys::calls.CreateThread) create_thread_below = nullptr;
 };
 
+// Sign-out, restart and the Restart Manager ask first: while a write runs
+// the window says no, Windows answers that the session goes on, and the
+// write goes on untouched.
 TEST_F(SessionTest, TheSessionCannotEndWhileAWriteRuns) {
-    EXPECT_NE(send(WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), 0);
+    EXPECT_TRUE(machine.end_session(app_state.hwnd_main, ENDSESSION_CLOSEAPP).may_end);
     EXPECT_EQ(machine.shutdown_block_reason(), u"");
 
     start_write();
     ASSERT_EQ(threads_started, 1);
     EXPECT_EQ(machine.shutdown_block_reason(), REASON);
-    EXPECT_EQ(send(WM_QUERYENDSESSION, 0, 0), 0);
-    EXPECT_EQ(send(WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), 0);  // Restart Manager
-    EXPECT_EQ(send(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 0);
-    EXPECT_TRUE(app_state.is_busy);
+    const struct {
+        const char* what;
+        LPARAM flags;
+    } asks[] = {
+        {"shut down or restart", 0},
+        {"Restart Manager", ENDSESSION_CLOSEAPP},
+        {"sign-out", static_cast<LPARAM>(ENDSESSION_LOGOFF)},
+    };
+    for (const auto& ask : asks) {
+        SCOPED_TRACE(ask.what);
+        const sim::SessionEnd end = machine.end_session(app_state.hwnd_main, ask.flags);
+        EXPECT_FALSE(end.may_end);
+        EXPECT_LT(end.query_ms + end.end_ms, 1000);
+        EXPECT_FALSE(run::run_inputs.stop_requested);
+        EXPECT_TRUE(app_state.is_busy);
+        EXPECT_EQ(machine.shutdown_block_reason(), REASON);
+    }
 
     send(app::APP_MSG_WRITE_RESULT, 0, 0);
     EXPECT_EQ(machine.shutdown_block_reason(), u"");
     EXPECT_EQ(machine.shutdown_block_creates(), 1u);
     EXPECT_EQ(machine.shutdown_block_destroys(), 1u);
-    EXPECT_NE(send(WM_QUERYENDSESSION, 0, 0), 0);
+    EXPECT_TRUE(machine.end_session(app_state.hwnd_main, 0).may_end);
 }
 
 TEST_F(SessionTest, AWorkerThatCannotStartLeavesNoBlock) {
@@ -98,57 +117,97 @@ TEST_F(SessionTest, AWorkerThatCannotStartLeavesNoBlock) {
     EXPECT_FALSE(app_state.is_busy);
     EXPECT_EQ(machine.shutdown_block_reason(), u"");
     EXPECT_EQ(machine.shutdown_block_destroys(), machine.shutdown_block_creates());
-    EXPECT_NE(send(WM_QUERYENDSESSION, 0, 0), 0);
+    EXPECT_TRUE(machine.end_session(app_state.hwnd_main, 0).may_end);
 }
 
-// A session that ends while nothing runs, or one that does not end after
-// all, asks nothing of anyone.
+// A session that ends while nothing runs asks nothing of anyone.
 TEST_F(SessionTest, AnEndWithoutAWriteStopsNothing) {
-    EXPECT_LT(timed_send(WM_ENDSESSION, TRUE), 1000);
-    EXPECT_FALSE(run::run_inputs.stop_requested);
-    start_write();
-    EXPECT_LT(timed_send(WM_ENDSESSION, FALSE), 1000);
+    const sim::SessionEnd end =
+        machine.end_session(app_state.hwnd_main, static_cast<LPARAM>(ENDSESSION_LOGOFF));
+    EXPECT_TRUE(end.may_end);
+    EXPECT_LT(end.query_ms + end.end_ms, 1000);
     EXPECT_FALSE(run::run_inputs.stop_requested);
 }
 
-// The session ends during a write: the run is asked to stop, and the window
-// answers only once the worker has cleaned up and posted its result.
-TEST_F(SessionTest, AnEndingSessionStopsTheRunAndWaitsForItsResult) {
-    start_write();
+// Plays the worker: once asked to stop, it takes a while to let the stick
+// go and delete its file, then posts its result.
+class StoppingWorker {
+  public:
+    explicit StoppingWorker(HWND window)
+        : thread_([this, window] {
+              const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+              while (!run::run_inputs.stop_requested && std::chrono::steady_clock::now() < give_up)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+              std::this_thread::sleep_for(std::chrono::milliseconds(600));
+              cleaned_up = true;
+              PostMessageW(window, app::APP_MSG_WRITE_RESULT, 0, 0);
+          }) {}
+    ~StoppingWorker() { thread_.join(); }
     std::atomic<bool> cleaned_up{false};
-    HWND window = app_state.hwnd_main;
-    std::thread worker([&cleaned_up, window] {
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!run::run_inputs.stop_requested && std::chrono::steady_clock::now() < give_up)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        // Letting the stick go and deleting the file take a while.
-        std::this_thread::sleep_for(std::chrono::milliseconds(600));
-        cleaned_up = true;
-        PostMessageW(window, app::APP_MSG_WRITE_RESULT, 0, 0);
-    });
-    const long long took_ms = timed_send(WM_ENDSESSION, TRUE);
-    const bool cleaned_when_answered = cleaned_up;
-    worker.join();
+
+  private:
+    std::thread thread_;
+};
+
+// An end that cannot be refused, during a write: the run is asked to stop
+// while Windows still waits for the answer, and the window answers yes only
+// once the worker has cleaned up and posted its result. The WM_ENDSESSION
+// that follows has nothing left to wait for.
+TEST_F(SessionTest, ACriticalEndStopsTheRunBeforeItIsAnswered) {
+    start_write();
+    sim::SessionEnd end;
+    bool cleaned_when_answered = false;
+    {
+        StoppingWorker worker(app_state.hwnd_main);
+        const LPARAM critical = static_cast<LPARAM>(ENDSESSION_CRITICAL | ENDSESSION_LOGOFF);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_NE(send(WM_QUERYENDSESSION, 0, critical), 0);
+        end.query_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+        cleaned_when_answered = worker.cleaned_up;
+        end.end_ms = timed_send(WM_ENDSESSION, TRUE);
+    }
     EXPECT_TRUE(run::run_inputs.stop_requested);
     EXPECT_TRUE(cleaned_when_answered);
-    EXPECT_LT(took_ms, static_cast<long long>(app::END_SESSION_WAIT_MS));
+    EXPECT_LT(end.query_ms, static_cast<long long>(app::END_SESSION_WAIT_MS));
+    EXPECT_LT(end.end_ms, 500);
 }
 
 // A run that does not end in time is not waited for past the bound:
-// Windows ends a program that does not answer soon.
+// Windows waits five seconds for an answer, then lets the user end the program.
 TEST_F(SessionTest, TheWaitForTheRunIsBounded) {
     start_write();
-    const long long took_ms = timed_send(WM_ENDSESSION, TRUE);
+    const sim::SessionEnd end =
+        machine.end_session(app_state.hwnd_main, static_cast<LPARAM>(ENDSESSION_CRITICAL));
+    EXPECT_TRUE(end.may_end);
     EXPECT_TRUE(run::run_inputs.stop_requested);
-    EXPECT_GE(took_ms, static_cast<long long>(app::END_SESSION_WAIT_MS) - 50);
-    EXPECT_LT(took_ms, static_cast<long long>(app::END_SESSION_WAIT_MS) + 1500);
+    EXPECT_GE(end.query_ms, static_cast<long long>(app::END_SESSION_WAIT_MS) - 50);
+    EXPECT_LT(end.query_ms, static_cast<long long>(app::END_SESSION_WAIT_MS) + 1000);
+}
+
+// The user closes the lid during a write: Windows does not ask, and waits
+// about two seconds. The run is asked at once to stop at its next piece and
+// to say that the machine slept; with nothing running, nothing is asked.
+TEST_F(SessionTest, SleepDuringAWriteStopsTheRun) {
+    EXPECT_LT(machine.suspend(app_state.hwnd_main), 500);
+    EXPECT_FALSE(run::run_inputs.stop_requested);
+    EXPECT_FALSE(run::run_inputs.machine_slept);
+
+    start_write();
+    EXPECT_LT(machine.suspend(app_state.hwnd_main), 500);
+    EXPECT_TRUE(run::run_inputs.stop_requested);
+    EXPECT_TRUE(run::run_inputs.machine_slept);
+    EXPECT_TRUE(app_state.is_busy) << "the window waits for the run's own result";
 }
 
 // The next write starts without the stop request of an earlier one.
 TEST_F(SessionTest, AWriteStartsWithoutAnEarlierStopRequest) {
     run::run_inputs.stop_requested = true;
+    run::run_inputs.machine_slept = true;
     start_write();
     EXPECT_FALSE(run::run_inputs.stop_requested);
+    EXPECT_FALSE(run::run_inputs.machine_slept);
 }
 
 struct ComCall {

@@ -665,9 +665,10 @@ BOOL WINAPI write_held_until_stop(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD
     return below.WriteFile(h, buffer, count, done, ov);
 }
 
-// The user's session ends in the middle of a write: the window asks the run
-// to stop and answers only after the worker has let the stick go, deleted
-// its file and stopped keeping the system awake.
+// The user signs out in the middle of a write. Asked first, the window says
+// no and the write goes on; when the end cannot be refused, the window asks
+// the run to stop and answers only after the worker has let the stick go,
+// deleted its file and stopped keeping the system awake.
 TEST_F(WorkerTest, AnEndingSessionLeavesTheStickReleasedAndNoFile) {
     if (std::getenv("DISPLAY") == nullptr)
         GTEST_SKIP() << "needs an X display (Xvfb)";
@@ -694,9 +695,12 @@ TEST_F(WorkerTest, AnEndingSessionLeavesTheStickReleasedAndNoFile) {
     EXPECT_EQ(own_temp_files(), 1);
     EXPECT_GT(machine.open_handle_count(), 0u);
     EXPECT_EQ(threads_keeping_awake(), 1u);
-    EXPECT_EQ(SendMessageW(app_state.hwnd_main, WM_QUERYENDSESSION, 0, 0), 0);
+    const LPARAM sign_out = static_cast<LPARAM>(ENDSESSION_LOGOFF);
+    EXPECT_FALSE(machine.end_session(app_state.hwnd_main, sign_out).may_end);
+    EXPECT_FALSE(run::run_inputs.stop_requested);
+    EXPECT_EQ(own_temp_files(), 1);
 
-    SendMessageW(app_state.hwnd_main, WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(machine.end_session(app_state.hwnd_main, sign_out | ENDSESSION_CRITICAL).may_end);
     EXPECT_TRUE(run::run_inputs.stop_requested);
     MSG result{};
     EXPECT_TRUE(PeekMessageW(&result, app_state.hwnd_main, app::APP_MSG_WRITE_RESULT,
