@@ -110,7 +110,12 @@ Result hold_root(WideText whole, uint64_t root_end, bool is_last, const FolderWa
     for (uint64_t i = 0; i < root_end; ++i)
         root_path[i] = whole.data[i];
     uint64_t length = root_end;
-    if (length == 0 || !is_separator(root_path[length - 1]))
+    // No drive or share: the path starts at the root of its own volume
+    // ("\\", or "/" on the host), written as the path writes it.
+    if (length == 0)
+        root_path[length++] =
+            whole.length > 0 && is_separator(whole.data[0]) ? whole.data[0] : '\\';
+    else if (!is_separator(root_path[length - 1]))
         root_path[length++] = '\\';
     root_path[length] = 0;
     const WideText root{root_path, length};
