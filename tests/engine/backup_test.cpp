@@ -199,9 +199,9 @@ TEST_F(Backup, OutMustBeAFileOnAFileSystem) {
 // disk Windows cannot name is not made: it might be the stick.
 decltype(sys::calls.GetFullPathNameW) full_path_below = nullptr;
 DWORD WINAPI out_on_stick_drive(LPCWSTR path, DWORD capacity, LPWSTR buffer, LPWSTR* part) {
-    if (std::u16string(path) != u"stick.img")
+    if (fixtures::WideString(path) != fixtures::widen("stick.img"))
         return full_path_below(path, capacity, buffer, part);
-    const std::u16string whole = u"E:\\stick.img";
+    const fixtures::WideString whole = fixtures::widen("E:\\stick.img");
     std::copy(whole.begin(), whole.end(), buffer);
     buffer[whole.size()] = 0;
     if (part != nullptr)
