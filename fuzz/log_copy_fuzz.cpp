@@ -13,6 +13,8 @@
 //    whose names are equal, or become equal, or an earlier run's copy): a
 //    copy must never replace another;
 //  - a handle the run opened outlives it.
+// Files and folders are made by name in folders the run holds open
+// (NtCreateFile): their whole paths are the held folder's and the name.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -40,6 +42,7 @@ uint64_t write_limit = 0;
 
 constexpr size_t OPEN_CAPACITY = 64;
 HANDLE open_handles[OPEN_CAPACITY];
+std::u16string open_paths[OPEN_CAPACITY];  // what each was opened as
 size_t open_count = 0;
 
 std::string utf8(const char16_t* units) {
@@ -144,10 +147,19 @@ bool is_in_logs_folder(const char16_t* path, bool folder_itself_allowed) {
     return rest.substr(0, separator) == u"LOGS" && is_plain_name(name.data(), name.size());
 }
 
-void note_open(HANDLE handle) {
+void note_open(HANDLE handle, const char16_t* path) {
     if (open_count == OPEN_CAPACITY)
         violation("too many handles open at once", "");
+    open_paths[open_count] = path;
     open_handles[open_count++] = handle;
+}
+
+const std::u16string* path_of(HANDLE handle) {
+    for (size_t i = 0; i < open_count; ++i) {
+        if (open_handles[i] == handle)
+            return &open_paths[i];
+    }
+    return nullptr;
 }
 
 HANDLE WINAPI watched_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
@@ -172,8 +184,46 @@ HANDLE WINAPI watched_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSEC
     const HANDLE handle =
         binding.CreateFileW(path, access, share, sa, disposition, flags, template_file);
     if (handle != INVALID_HANDLE_VALUE)
-        note_open(handle);
+        note_open(handle, path);
     return handle;
+}
+
+// A name opened or made in a folder the run holds: its whole path is the
+// folder's and the name, and what it may create is held to the same rules.
+NTSTATUS WINAPI watched_NtCreateFile(PHANDLE h, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                     PIO_STATUS_BLOCK status, PLARGE_INTEGER allocation,
+                                     ULONG file_attributes, ULONG share, ULONG disposition,
+                                     ULONG options, PVOID ea, ULONG ea_length) {
+    const std::u16string* folder = path_of(attributes->RootDirectory);
+    if (folder == nullptr)
+        violation("a name opened in a folder the run does not hold", "");
+    const UNICODE_STRING* object = attributes->ObjectName;
+    const std::u16string name(object->Buffer, object->Length / sizeof(char16_t));
+    std::u16string path = *folder;
+    if (path.empty() || !is_separator(path.back()))
+        path += u'/';
+    path += name;
+    std::error_code unused;
+    const bool there = fs::exists(fs::symlink_status(host_path(path.c_str()), unused));
+    const bool may_write = (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0 &&
+                           (options & FILE_DIRECTORY_FILE) == 0;
+    if (((!there && disposition != FILE_OPEN) || may_write) &&
+        !is_in_logs_folder(path.c_str(), true)) {
+        violation(
+            "a file or folder created, or opened for writing, outside the logs folder or by a "
+            "name that is not a plain file name",
+            utf8(path.c_str()));
+    }
+    if (there && disposition != FILE_OPEN && disposition != FILE_CREATE &&
+        (options & FILE_DIRECTORY_FILE) == 0) {
+        violation("a file created over one that is there already", utf8(path.c_str()));
+    }
+    const NTSTATUS result = binding.NtCreateFile(h, access, attributes, status, allocation,
+                                                 file_attributes, share, disposition, options, ea,
+                                                 ea_length);
+    if (NT_SUCCESS(result))
+        note_open(*h, path.c_str());
+    return result;
 }
 
 BOOL WINAPI watched_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES sa) {
@@ -197,7 +247,9 @@ BOOL WINAPI watched_WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD don
 BOOL WINAPI watched_CloseHandle(HANDLE h) {
     for (size_t i = 0; i < open_count; ++i) {
         if (open_handles[i] == h) {
-            open_handles[i] = open_handles[--open_count];
+            --open_count;
+            open_handles[i] = open_handles[open_count];
+            open_paths[i] = open_paths[open_count];
             break;
         }
     }
@@ -254,6 +306,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     binding = sys::calls;
     sys::calls.CreateFileW = watched_CreateFileW;
     sys::calls.CreateDirectoryW = watched_CreateDirectoryW;
+    sys::calls.NtCreateFile = watched_NtCreateFile;
     sys::calls.WriteFile = watched_WriteFile;
     sys::calls.CloseHandle = watched_CloseHandle;
     return 0;

@@ -77,8 +77,16 @@ Result open_tundra_volume(const DiskRegion& disk, FatVolume& volume, bool& found
 // not listed).
 Result list_directory(const FatVolume& volume, DirectoryRef directory, DirItem* items,
                       uint32_t capacity, uint32_t& count);
+// A watch over the clusters a listing reads: `check` is called with each
+// cluster of a directory's chain before it is read, and a failure ends the
+// listing with it.
+struct ClusterWatch {
+    Result (*check)(uint32_t cluster, void* context);
+    void* context;
+};
 Result list_directory(const FatVolume& volume, DirectoryRef directory, DirItem* items,
-                      uint32_t capacity, uint32_t& count, bool& full);
+                      uint32_t capacity, uint32_t& count, bool& full,
+                      const ClusterWatch* watch = nullptr);
 
 // The bytes of the volume's data area: no file on it can be larger.
 inline uint64_t data_area_bytes(const FatVolume& volume) {

@@ -65,7 +65,8 @@ Result list_fixed_root(const FatVolume& volume, Listing& listing) {
     return Result::Success;
 }
 
-Result list_chain(const FatVolume& volume, uint32_t first_cluster, Listing& listing) {
+Result list_chain(const FatVolume& volume, uint32_t first_cluster, Listing& listing,
+                  const ClusterWatch* watch) {
     const uint32_t start = first_cluster == 0 ? volume.root_cluster : first_cluster;
     // Cluster 0 names the root only on FAT32, and 1 is never a cluster.
     if (start < 2 || start - 2 >= volume.cluster_count) {
@@ -83,6 +84,8 @@ Result list_chain(const FatVolume& volume, uint32_t first_cluster, Listing& list
         if (read == most_clusters) {
             return run::fail("a directory on the TUNDRA partition loops");
         }
+        if (watch != nullptr && watch->check(*cluster, watch->context) != Result::Success)
+            return Result::Failed;
         const uint64_t offset = volume.data_offset + uint64_t{*cluster - 2} * volume.cluster_size;
         if (run::read_at(volume.partition, offset, directory_bytes, volume.cluster_size) !=
             Result::Success) {
@@ -104,11 +107,11 @@ uint8_t* directory_buffer() {
 }
 
 Result list_directory(const FatVolume& volume, DirectoryRef directory, DirItem* items,
-                      uint32_t capacity, uint32_t& count, bool& full) {
+                      uint32_t capacity, uint32_t& count, bool& full, const ClusterWatch* watch) {
     Listing listing{items, capacity, 0, false, false};
     const Result result = directory.fixed_root
                               ? list_fixed_root(volume, listing)
-                              : list_chain(volume, directory.first_cluster, listing);
+                              : list_chain(volume, directory.first_cluster, listing, watch);
     count = listing.count;
     full = listing.full;
     return result;

@@ -267,6 +267,213 @@ HANDLE WINAPI host_CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATT
     return h;
 }
 
+NTSTATUS status_from_errno(int e) {
+    switch (e) {
+        case ENOENT:
+            return STATUS_OBJECT_NAME_NOT_FOUND;
+        case EEXIST:
+            return STATUS_OBJECT_NAME_COLLISION;
+        case EACCES:
+        case EPERM:
+            return STATUS_ACCESS_DENIED;
+        case ENOTDIR:
+            return STATUS_NOT_A_DIRECTORY;
+        case EISDIR:
+            return STATUS_FILE_IS_A_DIRECTORY;
+        case ENOSPC:
+            return STATUS_DISK_FULL;
+        case EMFILE:
+        case ENFILE:
+            return STATUS_TOO_MANY_OPENED_FILES;
+        case EINVAL:
+        case ENAMETOOLONG:
+            return STATUS_OBJECT_NAME_INVALID;
+        default:
+            return STATUS_UNSUCCESSFUL;
+    }
+}
+
+// A name in a held folder, as openat takes it: the folder's descriptor (or
+// the working folder without one) and the name in UTF-8.
+bool at_name(const OBJECT_ATTRIBUTES* attributes, int& folder, char* name, size_t capacity) {
+    folder = AT_FDCWD;
+    if (attributes->RootDirectory != nullptr) {
+        folder = file_fd(attributes->RootDirectory);
+        if (folder < 0)
+            return false;
+    }
+    const UNICODE_STRING* object = attributes->ObjectName;
+    WCHAR units[1024];
+    const size_t count = object->Length / sizeof(WCHAR);
+    if (count == 0 || count >= sizeof units / sizeof units[0])
+        return false;
+    memcpy(units, object->Buffer, count * sizeof(WCHAR));
+    units[count] = 0;
+    return utf8_path(units, name, capacity);
+}
+
+// NtCreateFile as openat, mkdirat and O_NOFOLLOW give it: the name is
+// looked up in the held folder alone; with FILE_OPEN_REPARSE_POINT a
+// symbolic link at the name is opened itself (O_PATH), never followed;
+// FILE_CREATE never opens what is there. A security descriptor makes the
+// new file or folder its owner's alone.
+int open_at_as_windows(int folder, const char* name, ULONG disposition, ULONG options,
+                       bool owner_only, bool& created) {
+    const bool no_follow = (options & FILE_OPEN_REPARSE_POINT) != 0;
+    const int follow_flag = no_follow ? O_NOFOLLOW : 0;
+    created = false;
+    if ((options & FILE_DIRECTORY_FILE) != 0) {
+        if (disposition == FILE_CREATE || disposition == FILE_OPEN_IF) {
+            if (mkdirat(folder, name, owner_only ? 0700 : 0755) == 0)
+                created = true;
+            else if (errno != EEXIST || disposition == FILE_CREATE)
+                return -1;
+        }
+        int fd = openat(folder, name, O_CLOEXEC | O_RDONLY | O_DIRECTORY | follow_flag);
+        if (fd < 0 && no_follow && (errno == ELOOP || errno == ENOTDIR)) {
+            // A link, or something that is no folder: open it as what it
+            // is, so that the caller sees which.
+            fd = openat(folder, name, O_CLOEXEC | O_PATH | O_NOFOLLOW);
+            struct stat info;
+            if (fd >= 0 && fstat(fd, &info) == 0 && !S_ISLNK(info.st_mode)) {
+                close(fd);
+                errno = ENOTDIR;
+                return -1;
+            }
+        }
+        return fd;
+    }
+    int flags = O_CLOEXEC | O_RDWR | follow_flag;
+    if (disposition == FILE_CREATE)
+        flags |= O_CREAT | O_EXCL;
+    else if (disposition == FILE_OPEN_IF)
+        flags |= O_CREAT;
+    const int fd = openat(folder, name, flags, owner_only ? 0600 : 0644);
+    struct stat info;
+    if (fd >= 0 && (options & FILE_NON_DIRECTORY_FILE) != 0 && fstat(fd, &info) == 0 &&
+        S_ISDIR(info.st_mode)) {
+        close(fd);
+        errno = EISDIR;
+        return -1;
+    }
+    created = fd >= 0 && disposition == FILE_CREATE;
+    return fd;
+}
+
+NTSTATUS WINAPI host_NtCreateFile(PHANDLE h, ACCESS_MASK, POBJECT_ATTRIBUTES attributes,
+                                  PIO_STATUS_BLOCK status, PLARGE_INTEGER, ULONG, ULONG,
+                                  ULONG disposition, ULONG options, PVOID, ULONG) {
+    char name[4096];
+    int folder = AT_FDCWD;
+    if (!at_name(attributes, folder, name, sizeof name))
+        return status->Status = STATUS_INVALID_PARAMETER;
+    bool created = false;
+    const bool owner_only = attributes->SecurityDescriptor != nullptr;
+    const int fd = open_at_as_windows(folder, name, disposition, options, owner_only, created);
+    if (fd < 0)
+        return status->Status = status_from_errno(errno);
+    HostObject file;
+    file.kind = Kind::file;
+    file.fd = fd;
+    *h = take_slot(file);
+    if (*h == nullptr) {
+        close(fd);
+        return status->Status = STATUS_TOO_MANY_OPENED_FILES;
+    }
+    status->Information = created ? FILE_CREATED : FILE_OPENED;
+    return status->Status = STATUS_SUCCESS;
+}
+
+ULONG WINAPI host_RtlNtStatusToDosError(NTSTATUS status) {
+    switch (status) {
+        case STATUS_SUCCESS:
+            return ERROR_SUCCESS;
+        case STATUS_OBJECT_NAME_NOT_FOUND:
+            return ERROR_FILE_NOT_FOUND;
+        case STATUS_OBJECT_PATH_NOT_FOUND:
+            return ERROR_PATH_NOT_FOUND;
+        case STATUS_OBJECT_NAME_COLLISION:
+            return ERROR_ALREADY_EXISTS;
+        case STATUS_ACCESS_DENIED:
+        case STATUS_FILE_IS_A_DIRECTORY:
+            return ERROR_ACCESS_DENIED;
+        case STATUS_SHARING_VIOLATION:
+            return ERROR_SHARING_VIOLATION;
+        case STATUS_NOT_A_DIRECTORY:
+            return ERROR_DIRECTORY;
+        case STATUS_DISK_FULL:
+            return ERROR_DISK_FULL;
+        case STATUS_TOO_MANY_OPENED_FILES:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case STATUS_OBJECT_NAME_INVALID:
+            return ERROR_INVALID_NAME;
+        case STATUS_INVALID_PARAMETER:
+            return ERROR_INVALID_PARAMETER;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+// A path made whole as Windows makes it: a relative one is taken from the
+// working folder; "." and ".." are resolved by name, never by looking.
+// Separators stay as they were written.
+DWORD WINAPI host_GetFullPathNameW(LPCWSTR path, DWORD capacity, LPWSTR buffer, LPWSTR* file_part) {
+    WCHAR whole[4096];
+    size_t length = 0;
+    // A Windows drive path ("E:\\...") is whole already: the simulated
+    // machine gives such paths meaning in host tests.
+    const bool drive = path[0] != 0 && path[1] == u':';
+    if (path[0] != u'/' && path[0] != u'\\' && !drive) {
+        char here[2048];
+        if (getcwd(here, sizeof here) == nullptr)
+            return fail_with(error_from_errno(errno));
+        for (size_t i = 0; here[i] != 0; ++i)
+            whole[length++] = static_cast<unsigned char>(here[i]);
+        whole[length++] = u'/';
+    }
+    for (size_t i = 0; path[i] != 0; ++i) {
+        if (length + 1 >= sizeof whole / sizeof whole[0])
+            return fail_with(ERROR_BAD_PATHNAME);
+        whole[length++] = path[i];
+    }
+    // Component by component, dropping "." and going up for "..".
+    size_t out = 0;
+    for (size_t at = 0; at < length;) {
+        size_t end = at;
+        while (end < length && whole[end] != u'/' && whole[end] != u'\\')
+            ++end;
+        const size_t part = end - at;
+        if (part == 2 && whole[at] == u'.' && whole[at + 1] == u'.') {
+            while (out > 0 && whole[out - 1] != u'/' && whole[out - 1] != u'\\')
+                --out;
+            if (out > 1)
+                --out;
+        } else if (part > 0 && !(part == 1 && whole[at] == u'.')) {
+            // The separator stays as it was written, as the path is shown.
+            if (out > 0 && whole[out - 1] != u'/' && whole[out - 1] != u'\\')
+                whole[out++] = whole[at - 1];
+            else if (out == 0 && at > 0)
+                whole[out++] = whole[0];
+            for (size_t k = at; k < end; ++k)
+                whole[out++] = whole[k];
+        }
+        at = end + 1;
+    }
+    if (out == 0)
+        whole[out++] = u'/';
+    if (out + 1 > capacity)
+        return static_cast<DWORD>(out + 1);
+    memcpy(buffer, whole, out * sizeof(WCHAR));
+    buffer[out] = 0;
+    if (file_part != nullptr) {
+        size_t last = out;
+        while (last > 0 && buffer[last - 1] != u'/' && buffer[last - 1] != u'\\')
+            --last;
+        *file_part = last < out ? buffer + last : nullptr;
+    }
+    return static_cast<DWORD>(out);
+}
+
 BOOL WINAPI host_DeleteFileW(LPCWSTR path) {
     char name[4096];
     if (!utf8_path(path, name, sizeof name))

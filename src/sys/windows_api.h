@@ -15,10 +15,22 @@
 #include <winioctl.h>
 // CNG needs the base types of windows.h first.
 #include <bcrypt.h>
+// NtCreateFile and its records (OBJECT_ATTRIBUTES, IO_STATUS_BLOCK).
+#include <winternl.h>
 // What a CNG call answers when it fails for no reason of its own (winnt.h
 // does not have it; ntstatus.h clashes with windows.h).
 #ifndef STATUS_UNSUCCESSFUL
 #define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001L)
+#endif
+// What NtCreateFile answers (ntstatus.h clashes with windows.h).
+#ifndef STATUS_OBJECT_NAME_NOT_FOUND
+#define STATUS_OBJECT_NAME_NOT_FOUND ((NTSTATUS)0xC0000034L)
+#endif
+#ifndef STATUS_OBJECT_NAME_COLLISION
+#define STATUS_OBJECT_NAME_COLLISION ((NTSTATUS)0xC0000035L)
+#endif
+#ifndef STATUS_NOT_A_DIRECTORY
+#define STATUS_NOT_A_DIRECTORY ((NTSTATUS)0xC0000103L)
 #endif
 // A UTF-16 string literal of the platform's WCHAR type.
 #define U16(text) L##text

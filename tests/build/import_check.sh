@@ -6,7 +6,7 @@
 # configuration and is marked terminal-server aware.
 #   import_check.sh EXE...
 set -uo pipefail
-allowed=" advapi32.dll gdi32.dll kernel32.dll msvcrt.dll shell32.dll user32.dll "
+allowed=" advapi32.dll gdi32.dll kernel32.dll msvcrt.dll ntdll.dll shell32.dll user32.dll "
 failures=0
 for exe in "$@"; do
   echo "$(basename "$exe") imports:"

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "engine/engine_run.h"
@@ -18,6 +19,17 @@ namespace {
 
 using fixtures::Bytes;
 using fixtures::failure_text;
+
+// Whether two paths name the same place, whichever separators they use.
+bool same_path(std::u16string a, std::u16string b) {
+    std::replace(a.begin(), a.end(), u'/', u'\\');
+    std::replace(b.begin(), b.end(), u'/', u'\\');
+    return a == b;
+}
+
+std::u16string u16(const fixtures::WideString& text) {
+    return std::u16string(text.begin(), text.end());
+}
 
 class Backup : public fixtures::EngineRunTest {
   protected:
@@ -106,9 +118,115 @@ TEST_F(Backup, ABackupThatFailsLeavesNoFileAndClaimsNothing) {
         const std::vector<sim::NameUse> uses = machine.name_uses();
         size_t named = 0;
         for (size_t i = names_before; i < uses.size(); ++i)
-            named += uses[i].path == std::u16string(out.begin(), out.end());
+            named += same_path(uses[i].path, std::u16string(out.begin(), out.end()));
         EXPECT_EQ(named, 1u) << "named once, to make it";
     }
+}
+
+// A folder on the way to --out that another user made a junction or link
+// to a protected folder: no backup is made through it, at any level.
+TEST_F(Backup, NoLevelOfOutIsALink) {
+    machine.add_stick({6, "Tundra", "Flash", "BK0006", 1 << 20}).contents.assign(1 << 20, 0x42);
+    for (const char* linked : {"backups", "backups\\today"}) {
+        SCOPED_TRACE(linked);
+        fixtures::TempFolder outer("backup-link");
+        std::filesystem::create_directories(outer.path() / "backups" / "today");
+        std::filesystem::create_directories(outer.path() / "protected" / "today");
+        // Each case's folder is new: the reparse points of the others lead
+        // nowhere it goes.
+        machine.add_reparse_point(u16(outer.wide(linked)), IO_REPARSE_TAG_MOUNT_POINT,
+                                  u16(outer.wide("protected")));
+        EXPECT_EQ(back_up(outer.wide("backups\\today\\stick.img")), engine::Result::Failed);
+        EXPECT_EQ(failure_text(), outer.narrow(linked) +
+                                      " is a junction or link, or not a folder: no backup is "
+                                      "made through it");
+        EXPECT_TRUE(fixtures::tree_of(outer.path() / "protected") ==
+                    (std::map<std::string, Bytes>{{"today/", {}}}));
+        EXPECT_FALSE(std::filesystem::exists(outer.path() / "backups" / "today" / "stick.img"));
+    }
+}
+
+#ifndef _WIN32
+// The same with a real symbolic link, as root would meet one on the host.
+TEST_F(Backup, ASymbolicLinkOnTheWayIsNeverFollowed) {
+    machine.add_stick({6, "Tundra", "Flash", "BK0006", 1 << 20}).contents.assign(1 << 20, 0x42);
+    fixtures::TempFolder outer("backup-symlink");
+    std::filesystem::create_directories(outer.path() / "protected");
+    std::filesystem::create_directory_symlink(outer.path() / "protected",
+                                              outer.path() / "backups");
+    EXPECT_EQ(back_up(outer.wide("backups\\stick.img")), engine::Result::Failed);
+    EXPECT_EQ(failure_text(), outer.narrow("backups") +
+                                  " is a junction or link, or not a folder: no backup is made "
+                                  "through it");
+    EXPECT_TRUE(std::filesystem::is_empty(outer.path() / "protected"));
+}
+
+TEST_F(Backup, TheBackupIsTheOwnersAlone) {
+    machine.add_stick({6, "Tundra", "Flash", "BK0006", 1 << 20}).contents.assign(1 << 20, 0x42);
+    fixtures::TempFolder outer("backup-owner");
+    ASSERT_EQ(back_up(outer.wide("stick.img")), engine::Result::Success) << failure_text();
+    EXPECT_EQ(std::filesystem::status(outer.path() / "stick.img").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+#endif
+
+// Names that are no file on a file system: a device that swallows the
+// backup, or a disk that a raw write would overwrite. Refused before the
+// stick is even locked.
+TEST_F(Backup, OutMustBeAFileOnAFileSystem) {
+    machine.add_stick({6, "Tundra", "Flash", "BK0006", 1 << 20}).contents.assign(1 << 20, 0x42);
+    machine.add_drive(1);
+    for (const char* out : {"NUL", "CON", "nul.img", "C:\\backups\\COM1.img",
+                            "\\\\.\\PhysicalDrive1", "\\\\.\\C:",
+                            "\\\\?\\GLOBALROOT\\Device\\Harddisk1\\Partition0"}) {
+        SCOPED_TRACE(out);
+        const size_t names_before = machine.name_uses().size();
+        EXPECT_EQ(back_up(fixtures::widen(out)), engine::Result::Failed);
+        EXPECT_EQ(failure_text(), std::string("--out ") + out +
+                                      " names a device, not a file on a file system: name a new "
+                                      "file");
+        EXPECT_FALSE(machine.drive_opened_for_writing(1));
+        const std::vector<sim::NameUse> uses = machine.name_uses();
+        for (size_t i = names_before; i < uses.size(); ++i) {
+            if (uses[i].path == u16(fixtures::widen(out))) {
+                EXPECT_EQ(uses[i].access & GENERIC_WRITE, 0u) << "opened to write";
+            }
+        }
+    }
+}
+
+// Which disk --out is on is asked of its whole path, and a backup whose
+// disk Windows cannot name is not made: it might be the stick.
+decltype(sys::calls.GetFullPathNameW) full_path_below = nullptr;
+DWORD WINAPI out_on_stick_drive(LPCWSTR path, DWORD capacity, LPWSTR buffer, LPWSTR* part) {
+    if (fixtures::WideString(path) != fixtures::widen("stick.img"))
+        return full_path_below(path, capacity, buffer, part);
+    const fixtures::WideString whole = fixtures::widen("E:\\stick.img");
+    std::copy(whole.begin(), whole.end(), buffer);
+    buffer[whole.size()] = 0;
+    if (part != nullptr)
+        *part = buffer + 3;
+    return static_cast<DWORD>(whole.size());
+}
+
+TEST_F(Backup, TheStickIsRecognisedUnderARelativeOutAndAnUnknownDiskIsNoPlace) {
+    machine.add_stick({6, "Tundra", "Flash", "BK0006", 1 << 20}).contents.assign(1 << 20, 0x42);
+    machine.add_volume(u"\\\\?\\Volume{e}", {{6, 1048576, 1 << 19}}).mount_point = u"E:\\";
+    full_path_below = sys::calls.GetFullPathNameW;
+    sys::calls.GetFullPathNameW = out_on_stick_drive;
+    EXPECT_EQ(back_up(fixtures::widen("stick.img")), engine::Result::Failed);
+    sys::calls.GetFullPathNameW = full_path_below;
+    EXPECT_EQ(failure_text(),
+              "--out E:\\stick.img is on the stick being backed up: put the backup on another disk");
+
+    fixtures::TempFolder outer("backup-unknown-disk");
+    machine.fail_call("GetVolumePathNameW", ERROR_INVALID_PARAMETER, 0);
+    EXPECT_EQ(back_up(outer.wide("stick.img")), engine::Result::Failed);
+    machine.clear_faults();
+    EXPECT_EQ(failure_text(), "cannot tell which disk --out " + outer.narrow("stick.img") +
+                                  " is on (Windows error 87), so it might be the stick: no "
+                                  "backup is made");
+    EXPECT_TRUE(fixtures::tree_of(outer.path()).empty());
 }
 
 }  // namespace

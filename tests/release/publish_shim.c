@@ -10,6 +10,8 @@
 // "rename": right before its first rename), creates PATH.reached and waits
 // until PATH.go exists, so that a test can act while it stands there.
 //
+// It also writes down each mlock (its length) and each PR_SET_DUMPABLE.
+//
 // With TUNDRA_SHIM_SECRET_FILE=KEY-FILE, at the process's end the shim
 // looks through every writable mapping of the process for the key file's
 // secret, as its text and as its 32 bytes (or a long piece of either), and
@@ -79,9 +81,18 @@ int flock(int fd, int operation) {
     return result;
 }
 
+static int renames = 0;
+
+// Notes a rename that happened, and ends the process when the test says so.
+static void renamed(const char* target) {
+    note("rename", target);
+    const char* stop = getenv("TUNDRA_SHIM_EXIT_AFTER_RENAMES");
+    if (stop != NULL && ++renames == atoi(stop))
+        _exit(70);
+}
+
 int rename(const char* from, const char* to) {
     static int (*real)(const char*, const char*) = NULL;
-    static int renames = 0;
     if (real == NULL)
         real = (int (*)(const char*, const char*))dlsym(RTLD_NEXT, "rename");
     pause_at("rename");
@@ -89,11 +100,52 @@ int rename(const char* from, const char* to) {
     if (result != 0)
         return result;
     char path[PATH_MAX];
-    note("rename", realpath(to, path) != NULL ? path : to);
-    const char* stop = getenv("TUNDRA_SHIM_EXIT_AFTER_RENAMES");
-    if (stop != NULL && ++renames == atoi(stop))
-        _exit(70);
+    renamed(realpath(to, path) != NULL ? path : to);
     return result;
+}
+
+// A rename between names in folders held by descriptor: the target is
+// written down as its folder's path and its name.
+int renameat(int from_folder, const char* from, int to_folder, const char* to) {
+    static int (*real)(int, const char*, int, const char*) = NULL;
+    if (real == NULL)
+        real = (int (*)(int, const char*, int, const char*))dlsym(RTLD_NEXT, "renameat");
+    pause_at("rename");
+    const int result = real(from_folder, from, to_folder, to);
+    if (result != 0)
+        return result;
+    char link[64];
+    char folder[PATH_MAX] = "?";
+    snprintf(link, sizeof link, "/proc/self/fd/%d", to_folder);
+    const ssize_t length = readlink(link, folder, sizeof folder - 1);
+    folder[length > 0 ? length : 1] = 0;
+    char path[PATH_MAX + NAME_MAX + 2];
+    snprintf(path, sizeof path, "%s/%s", folder, to);
+    renamed(path);
+    return result;
+}
+
+// Pages locked in memory, and the process made undumpable: written down so
+// that the test can tell the secret key's pages stay out of swap and cores.
+int mlock(const void* address, size_t length) {
+    static int (*real)(const void*, size_t) = NULL;
+    if (real == NULL)
+        real = (int (*)(const void*, size_t))dlsym(RTLD_NEXT, "mlock");
+    char bytes[32];
+    snprintf(bytes, sizeof bytes, "%zu", length);
+    note("mlock", bytes);
+    return real(address, length);
+}
+
+int prctl(int option, unsigned long a, unsigned long b, unsigned long c, unsigned long d) {
+    static int (*real)(int, unsigned long, unsigned long, unsigned long, unsigned long) = NULL;
+    if (real == NULL) {
+        real = (int (*)(int, unsigned long, unsigned long, unsigned long, unsigned long))dlsym(
+            RTLD_NEXT, "prctl");
+    }
+    if (option == 4 /* PR_SET_DUMPABLE */)
+        note("dumpable", a == 0 ? "0" : "1");
+    return real(option, a, b, c, d);
 }
 
 // ---- the secret left in memory ----------------------------------------------

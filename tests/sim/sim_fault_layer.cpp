@@ -64,9 +64,9 @@ void install() {
     layer.CloseHandle = sim_CloseHandle;
     layer.DeleteFileW = sim_DeleteFileW;
     layer.ReOpenFile = sim_ReOpenFile;
-#ifdef _WIN32
     layer.GetFileInformationByHandleEx = sim_GetFileInformationByHandleEx;
-#endif
+    layer.CreateDirectoryW = sim_CreateDirectoryW;
+    layer.NtCreateFile = sim_NtCreateFile;
     layer.CreateEventW = sim_CreateEventW;
     layer.DeviceIoControl = sim_DeviceIoControl;
     layer.ReadFile = sim_ReadFile;

@@ -71,12 +71,8 @@ HANDLE WINAPI sim_ReOpenFile(HANDLE original, DWORD access, DWORD share, DWORD f
 }
 
 #ifdef _WIN32
-BOOL WINAPI sim_GetFileInformationByHandleEx(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
-                                             DWORD size) {
-    HandleRecord* r = record_of(h);
-    if (r == nullptr || kind != FileRemoteProtocolInfo)
-        return next.GetFileInformationByHandleEx(h, kind, info, size);
-    if (r->kind != Kind::file || !r->on_network)
+BOOL remote_protocol_info(const HandleRecord& r, LPVOID info, DWORD size) {
+    if (r.kind != Kind::file || !r.on_network)
         return fail_with(ERROR_INVALID_PARAMETER);
     if (size < sizeof(FILE_REMOTE_PROTOCOL_INFO))
         return fail_with(ERROR_BAD_LENGTH);

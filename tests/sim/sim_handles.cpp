@@ -95,15 +95,27 @@ HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
         next.SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    HANDLE h = next.CreateFileW(path, access, share, sa, disposition, flags, template_file);
+    WCHAR resolved[NAME_RECORD_UNITS];
+    DWORD tag = 0;
+    resolve_path(path, (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0, resolved, tag);
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (tag != 0 && (disposition == CREATE_NEW || disposition == CREATE_ALWAYS)) {
+        next.SetLastError(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+    } else {
+        h = next.CreateFileW(resolved, access, share, sa, disposition, flags, template_file);
+    }
+    const DWORD code = next.GetLastError();
     if (h != INVALID_HANDLE_VALUE) {
         HandleRecord* r = new_record(Kind::file, h);
         if (r != nullptr) {
             r->access = access;
             r->flags = flags;
             r->on_network = under_network_folder(path);
+            keep_path(*r, path, share, tag);
         }
     }
+    after_name(path);
+    next.SetLastError(code);
     return h;
 }
 

@@ -31,7 +31,9 @@ Machine::Machine() {
     slept_total_ms = 0;
     thread_error_mode = 0;
     windows_directory_ = u"C:\\Windows";
-    add_volume(u"\\\\.\\C:", {{0, 1048576, 64ull << 30}});
+    // Every file a test makes lies on the Windows volume, unless it is under
+    // the mount point of another.
+    add_volume(u"\\\\.\\C:", {{0, 1048576, 64ull << 30}}).mount_point = u"C:\\";
     install();
 }
 
@@ -225,6 +227,15 @@ bool Machine::drive_opened_for_writing(uint32_t number) const {
 
 std::vector<uint32_t> Machine::drives_opened() const {
     return {records.opened, records.opened + records.opened_count};
+}
+
+void Machine::add_reparse_point(const std::u16string& path, DWORD tag,
+                                const std::u16string& target) {
+    reparse_points_.push_back({path, tag, target});
+}
+
+void Machine::after_each_name(std::function<void(Machine&, const std::u16string&)> watcher) {
+    name_watcher_ = std::move(watcher);
 }
 
 void Machine::add_network_folder(const std::u16string& folder) {

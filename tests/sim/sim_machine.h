@@ -197,6 +197,13 @@ struct SessionEnd {
 };
 #endif
 
+// A reparse point on a folder of the machine (Machine::add_reparse_point).
+struct ReparsePoint {
+    std::u16string path;
+    DWORD tag;
+    std::u16string target;  // where a name surrogate leads
+};
+
 class Machine {
   public:
     // A machine with Windows in C:\Windows on a volume of disk 0, an
@@ -226,6 +233,31 @@ class Machine {
     // local, and that query fails for it with error 87, as on Windows
     // (Wine fails it with 120 for every file).
     void add_network_folder(const std::u16string& folder);
+    // Makes the folder at `path` (which exists) a reparse point with `tag`,
+    // as Windows reports it. A name surrogate (a junction, a symbolic link,
+    // a mount point) leads to `target`: a path through it, or naming it
+    // without FILE_FLAG_OPEN_REPARSE_POINT (FILE_OPEN_REPARSE_POINT), reaches
+    // the folder there instead; opened itself, it is an empty folder whose
+    // attributes say REPARSE_POINT with its tag. Any other tag (a cloud
+    // placeholder, a deduplicated folder) leads nowhere: the folder is
+    // itself, only its attributes say REPARSE_POINT. Separators and letter
+    // case do not matter.
+    void add_reparse_point(const std::u16string& path, DWORD tag,
+                           const std::u16string& target = u"");
+    // Another user swapping the folder at `path` for a junction to `target`
+    // now. Refused (false), as Windows refuses to rename a folder, while a
+    // handle on it is open without FILE_SHARE_DELETE or anything inside it
+    // is open.
+    bool swap_for_junction(const std::u16string& path, const std::u16string& target);
+    // Called after each call that named a file or folder (CreateFileW,
+    // CreateDirectoryW, NtCreateFile), with the path it named (for a name
+    // in a held folder, the folder's path and the name): what another user
+    // could do at that moment.
+    void after_each_name(std::function<void(Machine&, const std::u16string&)> watcher);
+    const std::vector<ReparsePoint>& reparse_points() const { return reparse_points_; }
+    const std::function<void(Machine&, const std::u16string&)>& name_watcher() const {
+        return name_watcher_;
+    }
     void set_elevated(bool elevated) { elevated_ = elevated; }
     // Overlapped transfers on drives return TRUE at once when set; otherwise
     // FALSE with ERROR_IO_PENDING, as Wine does, and end on the wait, or,
@@ -319,6 +351,8 @@ class Machine {
   private:
     std::u16string windows_directory_;
     std::vector<std::u16string> network_folders_;
+    std::vector<ReparsePoint> reparse_points_;
+    std::function<void(Machine&, const std::u16string&)> name_watcher_;
     bool elevated_ = true;
     bool complete_at_once_ = false;
     unsigned max_in_flight_ = 0;

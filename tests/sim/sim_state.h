@@ -39,6 +39,12 @@ struct HandleRecord {
     DWORD flags = 0;
     uint64_t position = 0;  // a file pointer, or a volume search's next index
     bool on_network = false;  // a file under one of the machine's network folders
+    // Files and folders: the path the program reached it by (a held
+    // folder's path and a name, for an open by handle), the sharing it
+    // allowed, and the tag of the reparse point it opened itself (0: none).
+    WCHAR path[NAME_RECORD_UNITS] = {};
+    DWORD share = 0;
+    DWORD reparse_tag = 0;
 };
 
 struct NameRecord {
@@ -180,6 +186,21 @@ void note_name(unsigned call, LPCWSTR path, DWORD access, DWORD share, DWORD dis
                DWORD flags);
 bool under_network_folder(LPCWSTR path);
 
+// ---- reparse points -------------------------------------------------------
+
+// Where a path leads through the machine's reparse points: into `out`
+// (NAME_RECORD_UNITS units), with the tag of the one it ends on when it is
+// opened itself (`open_last_itself`, FILE_FLAG_OPEN_REPARSE_POINT), or that
+// is not a link.
+void resolve_path(const WCHAR* path, bool open_last_itself, WCHAR* out, DWORD& tag);
+// Tells the test's watcher, if any, which path a call just reached.
+void after_name(const WCHAR* path);
+void keep_path(HandleRecord& r, const WCHAR* path, DWORD share, DWORD tag);
+#ifdef _WIN32
+// What a redirector answers for FileRemoteProtocolInfo.
+BOOL remote_protocol_info(const HandleRecord& r, LPVOID info, DWORD size);
+#endif
+
 // ---- volumes ----------------------------------------------------------------
 
 Volume* find_volume(const WCHAR* path);
@@ -205,10 +226,13 @@ HANDLE WINAPI sim_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
 BOOL WINAPI sim_CloseHandle(HANDLE h);
 BOOL WINAPI sim_DeleteFileW(LPCWSTR path);
 HANDLE WINAPI sim_ReOpenFile(HANDLE original, DWORD access, DWORD share, DWORD flags);
-#ifdef _WIN32
 BOOL WINAPI sim_GetFileInformationByHandleEx(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
                                              DWORD size);
-#endif
+BOOL WINAPI sim_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES sa);
+NTSTATUS WINAPI sim_NtCreateFile(PHANDLE h, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                 PIO_STATUS_BLOCK status, PLARGE_INTEGER allocation,
+                                 ULONG file_attributes, ULONG share, ULONG disposition,
+                                 ULONG options, PVOID ea, ULONG ea_length);
 HANDLE WINAPI sim_CreateEventW(LPSECURITY_ATTRIBUTES sa, BOOL manual_reset, BOOL initial_state,
                                LPCWSTR name);
 BOOL WINAPI sim_DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD in_size, LPVOID out,

@@ -158,8 +158,18 @@ BOOL copy_name(const std::u16string& text, const char16_t* suffix, LPWSTR into, 
     return TRUE;
 }
 
-BOOL WINAPI sim_GetVolumePathNameW(LPCWSTR path, LPWSTR mount_point, DWORD capacity) {
+// A path that no volume's mount point holds lies on the Windows volume,
+// unless it is on a share.
+const Volume* volume_of_path(const WCHAR* path) {
     const Volume* v = volume_holding(path);
+    const bool share = (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
+    if (v == nullptr && !share)
+        v = volume_holding(U16("C:\\"));
+    return v;
+}
+
+BOOL WINAPI sim_GetVolumePathNameW(LPCWSTR path, LPWSTR mount_point, DWORD capacity) {
+    const Volume* v = volume_of_path(path);
     if (v == nullptr)
         return next.GetVolumePathNameW(path, mount_point, capacity);
     return copy_name(v->mount_point, u"", mount_point, capacity);

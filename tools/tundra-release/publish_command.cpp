@@ -14,6 +14,8 @@
 // What lands on the host is what was checked: the manifests from the bytes
 // that were verified, the image and the executable hashed again as they
 // are copied.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -56,7 +58,9 @@ bool image_file_path(text::ByteText url, std::string& relative, std::string& err
     for (size_t i = 1; plain && i <= path.size(); ++i) {
         if (i == path.size() || path[i] == '/') {
             const std::string segment = path.substr(segment_start, i - segment_start);
-            plain = !segment.empty() && segment != "." && segment != "..";
+            // A name that starts with "." is never served (the host hides
+            // dot-files, a publish's temporary files among them).
+            plain = !segment.empty() && segment[0] != '.';
             segment_start = i + 1;
         } else {
             plain = is_name_byte(path[i]);
@@ -68,7 +72,8 @@ bool image_file_path(text::ByteText url, std::string& relative, std::string& err
     if (!plain || reserved) {
         error = "cannot lay out the image at \"" + path +
                 "\": a static host needs a path of plain names (letters, digits, \".\", \"-\", "
-                "\"_\") that is not one of the manifests, the installer or the page";
+                "\"_\"; none starting with \".\") that is not one of the manifests, the "
+                "installer or the page";
         return false;
     }
     return true;
@@ -112,22 +117,53 @@ bool check_update_part(Publication& p, std::string& error) {
     return check_exe_is_release(p.exe, m.release, error);
 }
 
+// A file under the host folder, opened without going through a link, and
+// the path by which the checks read that very file.
+struct HostFile {
+    int fd = -1;
+    ~HostFile() {
+        if (fd >= 0)
+            close(fd);
+    }
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd); }
+};
+
+// Opens `relative` for a check; the check's message names it as the host
+// folder shows it.
+template <typename Check>
+bool check_host_file(const HostFolder& host, const std::string& relative, std::string& error,
+                     Check check) {
+    HostFile file;
+    file.fd = host.open_file(relative, error);
+    if (file.fd < 0)
+        return false;
+    if (check(file.path()))
+        return true;
+    const std::string read_as = file.path();
+    for (size_t at = error.find(read_as); at != std::string::npos; at = error.find(read_as))
+        error.replace(at, read_as.size(), host.shown(relative));
+    return false;
+}
+
 // The host's current manifests must verify with the same key, and the
 // update must not announce less than the host does now.
-bool check_host_tree(Publication& p, std::string& error) {
-    const std::string release_now = p.folder + "/" + RELEASE_MANIFEST_AT;
-    const std::string update_now = p.folder + "/" + UPDATE_MANIFEST_AT;
+bool check_host_tree(Publication& p, const HostFolder& host, std::string& error) {
     const char* other_key =
         " (the installers in the field trust the key that signed what the host serves now: "
         "manifests signed with another key would strand them)";
     CheckedRelease current_release;
-    if (file_exists(release_now) && !check_release(p.key, release_now, current_release, error)) {
+    if (host.has(RELEASE_MANIFEST_AT) &&
+        !check_host_file(host, RELEASE_MANIFEST_AT, error, [&](const std::string& path) {
+            return check_release(p.key, path, current_release, error);
+        })) {
         error += other_key;
         return false;
     }
     CheckedUpdate current_update;
-    if (file_exists(update_now)) {
-        if (!check_update(p.key, update_now, current_update, error)) {
+    if (host.has(UPDATE_MANIFEST_AT)) {
+        if (!check_host_file(host, UPDATE_MANIFEST_AT, error, [&](const std::string& path) {
+                return check_update(p.key, path, current_update, error);
+            })) {
             error += other_key;
             return false;
         }
@@ -142,12 +178,14 @@ bool check_host_tree(Publication& p, std::string& error) {
     }
     if (p.release_manifest.empty())
         return true;
-    const std::string image_now = p.folder + "/" + p.image_at;
-    if (!file_exists(image_now))
+    const std::string image_now = host.shown(p.image_at);
+    if (!host.has(p.image_at))
         return true;
     const release::ReleaseManifest& m = p.release.manifest;
     std::string differs;
-    if (!file_matches(image_now, m.image_size, m.image_sha256, differs)) {
+    if (!check_host_file(host, p.image_at, differs, [&](const std::string& path) {
+            return file_matches(path, m.image_size, m.image_sha256, differs);
+        })) {
         error = "refused: " + image_now +
                 " already holds other bytes; an image is never replaced at its path, where "
                 "installers may be downloading it (give the new image a new URL)";
@@ -160,41 +198,42 @@ bool check_host_tree(Publication& p, std::string& error) {
 // Copies a file the manifest describes, and places it only if its bytes
 // are still those the manifest states.
 bool place_file(const std::string& from, uint64_t size, const uint8_t (&sha256)[32],
-                const std::string& folder, const std::string& relative, std::string& error) {
-    const std::string to = folder + "/" + relative;
-    if (!make_folders(folder_of(to), error) || !copy_file_checked(from, to, size, sha256, error)) {
+                const HostFolder& host, const std::string& relative, std::string& error) {
+    const std::string to = host.shown(relative);
+    if (!copy_file_checked(from, host, relative, size, sha256, error))
         return false;
-    }
     std::printf("placed %s\n", to.c_str());
     return true;
 }
 
 // A manifest from the bytes that were verified, not from its file again.
-bool place_manifest(const std::vector<uint8_t>& body, const std::string& folder,
+bool place_manifest(const std::vector<uint8_t>& body, const HostFolder& host,
                     const std::string& relative, std::string& error) {
-    const std::string to = folder + "/" + relative;
-    if (!make_folders(folder_of(to), error) ||
-        !write_file_durably(to, body.data(), body.size(), error)) {
+    const std::string to = host.shown(relative);
+    if (!write_file_durably(host, relative, body.data(), body.size(), error))
         return false;
-    }
     std::printf("placed %s\n", to.c_str());
     return true;
 }
 
 // The page describes what the host announces after this run.
-bool write_page(const Publication& p, std::string& error) {
+bool write_page(const Publication& p, const HostFolder& host, std::string& error) {
     CheckedRelease release;
     CheckedUpdate update;
     std::string ignored;
     const bool has_release =
-        check_release(p.key, p.folder + "/" + RELEASE_MANIFEST_AT, release, ignored);
+        check_host_file(host, RELEASE_MANIFEST_AT, ignored, [&](const std::string& path) {
+            return check_release(p.key, path, release, ignored);
+        });
     const bool has_update =
-        check_update(p.key, p.folder + "/" + UPDATE_MANIFEST_AT, update, ignored);
+        check_host_file(host, UPDATE_MANIFEST_AT, ignored, [&](const std::string& path) {
+            return check_update(p.key, path, update, ignored);
+        });
     const std::string page =
         install_page(has_release ? &release : nullptr, has_update ? &update : nullptr);
-    const std::string to = p.folder + "/" + PAGE_AT;
-    if (!write_file_durably(to, reinterpret_cast<const uint8_t*>(page.data()), page.size(),
-                            error)) {
+    const std::string to = host.shown(PAGE_AT);
+    if (!write_file_durably(host, PAGE_AT, reinterpret_cast<const uint8_t*>(page.data()),
+                            page.size(), error)) {
         return false;
     }
     std::printf("placed %s\n", to.c_str());
@@ -216,22 +255,26 @@ int run(Publication& p, const std::string& key_hex) {
     if (!inputs_checked)
         return fail(error);
     FolderLock lock;
-    if (!make_folders(p.folder, error) || !lock.take(p.folder, error) ||
-        !check_host_tree(p, error)) {
+    HostFolder host;
+    if (!host.open(p.folder, error) || !lock.take(p.folder, error))
         return fail(error);
-    }
+    // Under the lock no other publish is writing: any temporary file here
+    // was left by one that was killed, and the host would serve it.
+    host.remove_stale_temporary_files();
+    if (!check_host_tree(p, host, error))
+        return fail(error);
     const release::ReleaseManifest& image = p.release.manifest;
     const release::UpdateManifest& exe = p.update.manifest;
     const bool placed =
         (p.release_manifest.empty() || p.image_already_there ||
-         place_file(p.image, image.image_size, image.image_sha256, p.folder, p.image_at, error)) &&
+         place_file(p.image, image.image_size, image.image_sha256, host, p.image_at, error)) &&
         (p.update_manifest.empty() ||
-         place_file(p.exe, exe.exe_size, exe.exe_sha256, p.folder, INSTALLER_AT, error)) &&
+         place_file(p.exe, exe.exe_size, exe.exe_sha256, host, INSTALLER_AT, error)) &&
         (p.update_manifest.empty() ||
-         place_manifest(p.update.body, p.folder, UPDATE_MANIFEST_AT, error)) &&
+         place_manifest(p.update.body, host, UPDATE_MANIFEST_AT, error)) &&
         (p.release_manifest.empty() ||
-         place_manifest(p.release.body, p.folder, RELEASE_MANIFEST_AT, error)) &&
-        write_page(p, error);
+         place_manifest(p.release.body, host, RELEASE_MANIFEST_AT, error)) &&
+        write_page(p, host, error);
     if (!placed)
         return fail(error);
     if (!p.release_manifest.empty())

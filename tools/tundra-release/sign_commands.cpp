@@ -136,10 +136,9 @@ int sign_release(const Args& args) {
         return fail("image URL \"" + url +
                     "\" is not a plain https:// URL of a host name and a path");
     }
-    KeyPair keys;
+    // The image is hashed before the key is read: the secret stays in
+    // memory only for the signing, not for the minutes a large image takes.
     std::string error;
-    if (!read_key_file(args[0], keys, error))
-        return fail(error);
     uint64_t size = 0;
     uint8_t sha256[32];
     if (!image_size_and_digest(args, size, sha256, error))
@@ -149,6 +148,9 @@ int sign_release(const Args& args) {
         return fail("image " + args[2] + " has " + std::to_string(size) +
                     " bytes; it must be 4096 bytes to 16 GiB and a multiple of 512");
     }
+    KeyPair keys;
+    if (!read_key_file(args[0], keys, error))
+        return fail(error);
     const std::string text = std::string(release::RELEASE_MANIFEST_KIND) + "\n" +
                              release::RELEASE_PRODUCT + "\n" + version + "\n" +
                              std::to_string(size) + "\n" + to_hex(sha256, 32) + "\n" + url + "\n";
@@ -168,10 +170,7 @@ int sign_update(const Args& args) {
                     std::to_string(OLDEST_FIELD_RELEASE) +
                     ": installers take only a release above their own, so none would take it");
     }
-    KeyPair keys;
     std::string error;
-    if (!read_key_file(args[0], keys, error))
-        return fail(error);
     uint64_t size = 0;
     uint8_t sha256[32];
     if (!hash_file(args[2], size, sha256, error))
@@ -181,6 +180,9 @@ int sign_update(const Args& args) {
                     " bytes; it must be 1 byte to 8 MiB");
     }
     if (!check_exe_is_release(args[2], announced, error))
+        return fail(error);
+    KeyPair keys;
+    if (!read_key_file(args[0], keys, error))
         return fail(error);
     const std::string text = std::string(release::UPDATE_MANIFEST_KIND) + "\n" +
                              release::UPDATE_ARCHITECTURE + "\n" + std::to_string(announced) +

@@ -1,5 +1,6 @@
 #include "tool_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sodium.h>
 #include <sys/file.h>
@@ -35,27 +36,27 @@ bool write_all(int fd, const uint8_t* bytes, size_t length) {
     return true;
 }
 
-// A temporary file beside its final path, under a name no one else uses:
-// ".NAME.tmp-" and random hex digits, created exclusively.
+// A temporary file beside its final name in a folder held by descriptor,
+// under a name no one else uses: ".NAME.tmp-" and random hex digits,
+// created exclusively and never through a link.
 class TemporaryFile {
   public:
-    explicit TemporaryFile(const std::string& final_path) : final_(final_path) {}
+    TemporaryFile(int folder, const std::string& name, const std::string& shown)
+        : folder_(folder), name_(name), shown_(shown) {}
     ~TemporaryFile() {
         if (fd_ >= 0)
             close(fd_);
         if (!temp_.empty())
-            unlink(temp_.c_str());
+            unlinkat(folder_, temp_.c_str(), 0);
     }
 
     bool create(std::string& error) {
-        const std::string folder = folder_of(final_);
-        const std::string name = final_.substr(final_.rfind('/') + 1);
         for (int attempt = 0; attempt < 8; ++attempt) {
             uint8_t random[8];
             randombytes_buf(random, sizeof random);
-            const std::string candidate =
-                folder + "/." + name + ".tmp-" + to_hex(random, sizeof random);
-            fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            const std::string candidate = "." + name_ + ".tmp-" + to_hex(random, sizeof random);
+            fd_ = openat(folder_, candidate.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
             if (fd_ >= 0) {
                 temp_ = candidate;
                 return true;
@@ -63,46 +64,72 @@ class TemporaryFile {
             if (errno != EEXIST)
                 break;
         }
-        error = reason("cannot create a temporary file for", final_);
+        error = reason("cannot create a temporary file for", shown_);
         return false;
     }
 
     bool write(const uint8_t* bytes, size_t length, std::string& error) {
         if (write_all(fd_, bytes, length))
             return true;
-        error = reason("cannot write", temp_);
+        error = reason("cannot write a temporary file for", shown_);
         return false;
     }
 
     // The bytes reach the disk, then the name; the rename makes the file
-    // appear whole, and the folder's flush keeps the rename.
+    // appear whole, and the folder's flush keeps the rename. The rename
+    // replaces the name itself, a link there included, never its target.
     bool commit(std::string& error) {
-        const std::string folder = folder_of(final_);
         if (fsync(fd_) != 0) {
-            error = reason("cannot flush", temp_);
+            error = reason("cannot flush", shown_);
             return false;
         }
         const int closed = close(fd_);
         fd_ = -1;
         if (closed != 0) {
-            error = reason("cannot write", temp_);
+            error = reason("cannot write", shown_);
             return false;
         }
-        if (!flush_folder(folder, error))
+        if (fsync(folder_) != 0) {
+            error = reason("cannot flush the folder of", shown_);
             return false;
-        if (std::rename(temp_.c_str(), final_.c_str()) != 0) {
-            error = reason("cannot rename to", final_);
+        }
+        if (renameat(folder_, temp_.c_str(), folder_, name_.c_str()) != 0) {
+            error = reason("cannot rename to", shown_);
             return false;
         }
         temp_.clear();
-        return flush_folder(folder, error);
+        if (fsync(folder_) != 0) {
+            error = reason("cannot flush the folder of", shown_);
+            return false;
+        }
+        return true;
     }
 
   private:
-    std::string final_;
+    int folder_;
+    std::string name_;
+    std::string shown_;
     std::string temp_;
     int fd_ = -1;
 };
+
+std::string name_of(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+// A name that a publish's temporary file has: ".NAME.tmp-" and 16 hex digits.
+bool is_temporary_name(const std::string& name) {
+    const size_t mark = name.rfind(".tmp-");
+    if (name.size() < 2 || name[0] != '.' || mark == std::string::npos || mark < 2 ||
+        name.size() - mark != 5 + 16) {
+        return false;
+    }
+    for (size_t i = mark + 5; i < name.size(); ++i) {
+        if (std::strchr("0123456789abcdef", name[i]) == nullptr)
+            return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -164,8 +191,33 @@ bool file_exists(const std::string& path) {
 
 bool write_file_durably(const std::string& path, const uint8_t* bytes, size_t length,
                         std::string& error) {
-    TemporaryFile file(path);
-    return file.create(error) && file.write(bytes, length, error) && file.commit(error);
+    const std::string folder = folder_of(path);
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        error = reason("cannot open folder", folder);
+        return false;
+    }
+    bool written = false;
+    {
+        TemporaryFile file(fd, name_of(path), path);
+        written = file.create(error) && file.write(bytes, length, error) && file.commit(error);
+    }
+    close(fd);
+    return written;
+}
+
+bool write_file_durably(const HostFolder& host, const std::string& relative, const uint8_t* bytes,
+                        size_t length, std::string& error) {
+    const int fd = host.open_folder(folder_of(relative), true, error);
+    if (fd < 0)
+        return false;
+    bool written = false;
+    {
+        TemporaryFile file(fd, name_of(relative), host.shown(relative));
+        written = file.create(error) && file.write(bytes, length, error) && file.commit(error);
+    }
+    close(fd);
+    return written;
 }
 
 namespace {
@@ -197,9 +249,17 @@ bool copy_into(const std::string& from, TemporaryFile& file, hash::Sha256& state
 
 }  // namespace
 
-bool copy_file_checked(const std::string& from, const std::string& to, uint64_t size,
-                       const uint8_t (&sha256)[32], std::string& error) {
-    TemporaryFile file(to);
+bool copy_file_checked(const std::string& from, const HostFolder& host, const std::string& relative,
+                       uint64_t size, const uint8_t (&sha256)[32], std::string& error) {
+    const std::string to = host.shown(relative);
+    const int folder = host.open_folder(folder_of(relative), true, error);
+    if (folder < 0)
+        return false;
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{folder};
+    TemporaryFile file(folder, name_of(relative), to);
     static hash::Sha256 state;
     hash::sha256_init(state);
     uint64_t copied = 0;
@@ -260,6 +320,126 @@ bool flush_folder(const std::string& folder, std::string& error) {
         error = reason("cannot flush folder", folder);
     close(fd);
     return flushed;
+}
+
+HostFolder::~HostFolder() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool HostFolder::open(const std::string& folder, std::string& error) {
+    folder_ = folder;
+    if (!make_folders(folder, error))
+        return false;
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) {
+        error = reason("cannot open folder", folder);
+        return false;
+    }
+    return true;
+}
+
+int HostFolder::open_folder(const std::string& relative, bool make, std::string& error) const {
+    int at = dup(fd_);
+    size_t start = 0;
+    while (at >= 0 && relative != "." && start < relative.size()) {
+        size_t slash = relative.find('/', start);
+        if (slash == std::string::npos)
+            slash = relative.size();
+        const std::string name = relative.substr(start, slash - start);
+        const std::string shown_level = shown(relative.substr(0, slash));
+        if (name.empty() || name == "." || name == "..") {
+            error = "refused: " + shown_level + " is not a plain folder name";
+            close(at);
+            return -1;
+        }
+        if (make && mkdirat(at, name.c_str(), 0755) != 0 && errno != EEXIST) {
+            error = reason("cannot create folder", shown_level);
+            close(at);
+            return -1;
+        }
+        const int next = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            error = errno == ELOOP || errno == ENOTDIR
+                        ? "refused: " + shown_level +
+                              " is a symbolic link or not a folder; nothing is written through it"
+                        : reason("cannot open folder", shown_level);
+            close(at);
+            return -1;
+        }
+        close(at);
+        at = next;
+        start = slash + 1;
+    }
+    if (at < 0)
+        error = reason("cannot open folder", folder_);
+    return at;
+}
+
+int HostFolder::open_file(const std::string& relative, std::string& error) const {
+    const int folder = open_folder(folder_of(relative), false, error);
+    if (folder < 0)
+        return -1;
+    const int fd = openat(folder, name_of(relative).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno == ELOOP ? "refused: " + shown(relative) + " is a symbolic link"
+                               : reason("cannot open", shown(relative));
+    }
+    close(folder);
+    return fd;
+}
+
+bool HostFolder::has(const std::string& relative) const {
+    std::string ignored;
+    const int folder = open_folder(folder_of(relative), false, ignored);
+    if (folder < 0)
+        return errno != ENOENT;  // a link or a file in a folder's place is something there
+    struct stat info;
+    const bool there =
+        fstatat(folder, name_of(relative).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    close(folder);
+    return there;
+}
+
+namespace {
+
+// Removes the temporary files in a folder and the folders below it, never
+// going through a link; `shown` names the folder in messages.
+void remove_temporary_files(int folder, const std::string& shown, int depth) {
+    const int listed = dup(folder);
+    DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr;
+    if (listing == nullptr) {
+        if (listed >= 0)
+            close(listed);
+        return;
+    }
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat info;
+        if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(info.st_mode) && depth < 16) {
+            const int below =
+                openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (below >= 0) {
+                remove_temporary_files(below, shown + "/" + name, depth + 1);
+                close(below);
+            }
+        } else if (S_ISREG(info.st_mode) && is_temporary_name(name) &&
+                   unlinkat(folder, name.c_str(), 0) == 0) {
+            std::printf("removed %s/%s, left by a publish that did not end\n", shown.c_str(),
+                        name.c_str());
+        }
+    }
+    closedir(listing);
+}
+
+}  // namespace
+
+void HostFolder::remove_stale_temporary_files() const {
+    remove_temporary_files(fd_, folder_, 0);
 }
 
 std::string folder_of(const std::string& path) {

@@ -1,6 +1,7 @@
 #include "tool_keys.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sodium.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,8 +24,14 @@ constexpr size_t KEY_FILE_BYTES = 2 * SEED_BYTES + 1;
 // string or a stdio buffer, whose heap memory is freed unwiped.
 struct KeyText {
     char bytes[KEY_FILE_BYTES + 1];
-    ~KeyText() { sodium_memzero(bytes, sizeof bytes); }
+    KeyText() { (void)sodium_mlock(bytes, sizeof bytes); }
+    ~KeyText() { (void)sodium_munlock(bytes, sizeof bytes); }  // wipes them too
 };
+
+// A core dump of a process that holds a secret would hold it too.
+void keep_out_of_core_dumps() {
+    (void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
 
 void seed_to_text(const uint8_t (&seed)[SEED_BYTES], KeyText& text) {
     static const char DIGITS[] = "0123456789abcdef";
@@ -62,8 +69,15 @@ bool read_key_text(int fd, const std::string& path, KeyText& text, size_t& lengt
 
 }  // namespace
 
+KeyPair::KeyPair() {
+    keep_out_of_core_dumps();
+    // Locking may be refused (a low RLIMIT_MEMLOCK); the key is still wiped.
+    (void)sodium_mlock(secret_key, sizeof secret_key);
+}
+
 KeyPair::~KeyPair() {
     sodium_memzero(secret_key, sizeof secret_key);
+    (void)sodium_munlock(secret_key, sizeof secret_key);
 }
 
 bool create_key_file(const std::string& path, KeyPair& keys, std::string& error) {
@@ -104,6 +118,13 @@ bool read_key_file(const std::string& path, KeyPair& keys, std::string& error) {
     struct stat info;
     if (fstat(fd, &info) != 0) {
         error = "cannot read " + path + ": " + std::strerror(errno);
+        close(fd);
+        return false;
+    }
+    if (info.st_uid != geteuid()) {
+        error = "refused: " + path + " belongs to user " + std::to_string(info.st_uid) +
+                ", not to the user running this tool (" + std::to_string(geteuid()) +
+                "): a key file someone else owns could hold their key";
         close(fd);
         return false;
     }

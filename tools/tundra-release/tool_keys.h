@@ -9,12 +9,14 @@
 namespace tool {
 
 // The secret half is wiped when the pair goes, and the pair is never
-// copied, so that no copy of it outlives its use.
+// copied, so that no copy of it outlives its use. Its pages are locked in
+// memory (never swapped to disk), and a process that holds one writes no
+// core dump.
 struct KeyPair {
     uint8_t public_key[32];
     uint8_t secret_key[64];  // libsodium's form: seed and public key
 
-    KeyPair() = default;
+    KeyPair();
     KeyPair(const KeyPair&) = delete;
     KeyPair& operator=(const KeyPair&) = delete;
     ~KeyPair();
@@ -26,7 +28,9 @@ struct KeyPair {
 bool create_key_file(const std::string& path, KeyPair& keys, std::string& error);
 
 // Refuses a file that anyone but its owner may read or write, as ssh does
-// with its private keys: a secret that others can read is no longer secret.
+// with its private keys: a secret that others can read is no longer secret;
+// and a file that belongs to another user than the one running the tool,
+// who could have put a key of theirs in its place.
 bool read_key_file(const std::string& path, KeyPair& keys, std::string& error);
 
 // A public key given as 64 hexadecimal digits, either case.

@@ -3,6 +3,7 @@
 #include "app/update_hooks.h"
 #include "app/window/accessible_annotations.h"
 #include "app/window/app_state.h"
+#include "app/window/dot_local.h"
 #include "app/window/fonts.h"
 #include "app/window/keyboard_focus.h"
 #include "app/window/main_window.h"
@@ -94,6 +95,11 @@ void run_message_loop() {
 }
 
 int run_installer() {
+    // Elevated beside a "<program>.local", nothing more is loaded: not even
+    // a message box, whose controls could come from there. The instance
+    // without administrator rights has said why before it asked for them.
+    if (!may_start_here())
+        return 1;
     // Before anything else may load a DLL: only Windows' own copies.
     if (!sys::load_system_libraries())
         return 1;

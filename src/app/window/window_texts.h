@@ -26,6 +26,11 @@ inline constexpr const WCHAR* STATUS_TUNDRA_SELECTED =
     U16("Tundra selected. The latest public release downloads automatically.");
 inline constexpr const WCHAR* STATUS_ACCESS_DECLINED =
     U16("USB access was declined. You can try again.");
+inline constexpr const WCHAR* TEXT_DOT_LOCAL =
+    U16("Beside this installer there is a file or folder whose name is the installer's name "
+        "followed by \".local\". Windows could load program code from it into the installer "
+        "once it has administrator rights, so the installer does not ask for them.\n\nDelete "
+        "it (or move the installer into a folder of its own) and try again.");
 inline constexpr const WCHAR* STATUS_FINDING_RELEASE = U16("Finding the latest Tundra release…");
 inline constexpr const WCHAR* STATUS_WRITE_NOT_STARTED =
     U16("Windows could not start the write. Try again.");

@@ -1,6 +1,7 @@
 #include "app/window/write_request.h"
 
 #include "app/window/app_state.h"
+#include "app/window/dot_local.h"
 #include "app/window/palette.h"
 #include "app/window/session_end.h"
 #include "app/window/taskbar_progress.h"
@@ -25,6 +26,12 @@ constexpr INT_PTR SHELL_EXECUTE_STARTED = 32;
 // Windows' elevation prompt. Nothing is handed over: the elevated copy
 // starts from the beginning and the user chooses the stick there.
 void relaunch_elevated() {
+    if (dot_local_beside_program()) {
+        (void)sys::MessageBoxW(app_state.hwnd_main, TEXT_DOT_LOCAL, U16("Tundra USB Installer"),
+                               MB_OK | MB_ICONWARNING);
+        set_status(STATUS_ACCESS_DECLINED, COLOR_WARNING);
+        return;
+    }
     static WCHAR path[MODULE_PATH_UNITS];
     const DWORD length = sys::GetModuleFileNameW(nullptr, path, MODULE_PATH_UNITS);
     if (length >= 1 && length < MODULE_PATH_UNITS) {

@@ -3,10 +3,12 @@
 #include <cstring>
 #include <optional>
 
-#include "engine/logs/log_folder_security.h"
 #include "engine/logs/log_names.h"
 #include "engine/run_names.h"
+#include "engine/stop_request.h"
 #include "formats/gpt.h"
+#include "run/held_folder.h"
+#include "run/owner_only_security.h"
 
 namespace engine {
 
@@ -45,8 +47,9 @@ WCHAR logs_folder_path[LOG_PATH_CAPACITY];
 // through the very handles (never by name, which another user of the
 // folder could point elsewhere meanwhile).
 struct CopyRun {
-    HANDLE folder = INVALID_HANDLE_VALUE;
-    HANDLE logs_folder = INVALID_HANDLE_VALUE;
+    // The logs folder and every level above it, and then LOGS below it.
+    run::HeldFolder folder;
+    bool logs_held = false;
     HANDLE files[LOG_FILES_CAPACITY];
     uint32_t file_count = 0;
 };
@@ -58,6 +61,10 @@ CopyRun copy_run;
 // and again, far past the stick's size.
 constexpr uint64_t CLUSTER_MARK_CAPACITY = uint64_t{1} << 28;  // FAT32's cluster numbers
 uint64_t copied_clusters[CLUSTER_MARK_CAPACITY / 64];
+
+bool is_marked(uint32_t cluster) {
+    return (copied_clusters[cluster / 64] & (uint64_t{1} << (cluster % 64))) != 0;
+}
 
 bool mark_cluster(uint32_t cluster) {
     uint64_t& word = copied_clusters[cluster / 64];
@@ -76,6 +83,28 @@ bool mark_run(uint32_t first, uint32_t length) {
     }
     return true;
 }
+
+// Folders for logs are made owner-only, and no level is gone through that
+// another user could have made a link.
+run::FolderWalk logs_walk() {
+    return {run::MissingLevels::Make, run::owner_only_security(), "no logs are written through it"};
+}
+
+// Every cluster of every directory the copy lists goes into the same marks
+// as the files' clusters: a stick whose directories share a chain (256
+// LOGS entries on one long chain of deleted entries) would otherwise make
+// each listing read it all again, far past the stick's size. Between
+// clusters, a stop request is honoured.
+Result watch_directory_cluster(uint32_t cluster, void*) {
+    if (stop_if_requested() != Result::Success)
+        return Result::Failed;
+    if (!mark_cluster(cluster)) {
+        return engine::fail(
+            "a directory on the TUNDRA partition runs into clusters read already");
+    }
+    return Result::Success;
+}
+const formats::ClusterWatch DIRECTORY_WATCH{watch_directory_cluster, nullptr};
 
 bool is_directory(const DirItem& item) {
     return (item.attributes & ATTRIBUTE_DIRECTORY) != 0;
@@ -186,7 +215,7 @@ Result copy_tundra_logs(const FatVolume& volume, uint32_t count, WideText folder
 // Every file of one TUNDRA\LOGS directory, into the LOGS sub-folder.
 Result copy_logs_directory(const FatVolume& volume, const DirItem& logs, WideText folder,
                            uint32_t& skipped) {
-    if (has_cluster(volume, logs.first_cluster) && !mark_cluster(logs.first_cluster))
+    if (has_cluster(volume, logs.first_cluster) && is_marked(logs.first_cluster))
         return engine::fail("TUNDRA\\LOGS is named twice for the same directory on the stick");
     WideText joined;
     if (path_join(folder, LOGS_FOLDER, sizeof LOGS_FOLDER - 1, joined) != Result::Success) {
@@ -195,15 +224,20 @@ Result copy_logs_directory(const FatVolume& volume, const DirItem& logs, WideTex
     // The path buffer is reused for each file's path: keep the folder's own.
     memcpy(logs_folder_path, joined.data, (joined.length + 1) * sizeof(WCHAR));
     const WideText logs_folder{logs_folder_path, joined.length};
-    if (copy_run.logs_folder == INVALID_HANDLE_VALUE &&
-        (make_folder(logs_folder, log_folder_security()) != Result::Success ||
-         open_log_folder(logs_folder, copy_run.logs_folder) != Result::Success)) {
-        return Result::Failed;
+    if (!copy_run.logs_held) {
+        WCHAR name[sizeof LOGS_FOLDER - 1];
+        for (uint32_t i = 0; i < sizeof name / sizeof name[0]; ++i)
+            name[i] = static_cast<WCHAR>(LOGS_FOLDER[i]);
+        if (run::hold_subfolder(copy_run.folder, logs_folder, name, sizeof name / sizeof name[0],
+                                logs_walk()) != Result::Success) {
+            return Result::Failed;
+        }
+        copy_run.logs_held = true;
     }
     uint32_t count = 0;
     bool full = false;
     if (list_directory(volume, {false, logs.first_cluster}, logs_listing, LOG_LISTING_CAPACITY,
-                       count, full) != Result::Success) {
+                       count, full, &DIRECTORY_WATCH) != Result::Success) {
         return Result::Failed;
     }
     if (full)
@@ -227,7 +261,7 @@ Result find_tundra_directory(const FatVolume& volume, bool& present, uint32_t& f
     uint32_t count = 0;
     bool full = false;
     if (list_directory(volume, root_directory(volume), tundra_listing, LOG_LISTING_CAPACITY, count,
-                       full) != Result::Success) {
+                       full, &DIRECTORY_WATCH) != Result::Success) {
         return Result::Failed;
     }
     const DirItem* tundra = find_item(tundra_listing, count, TUNDRA_NAME);
@@ -250,7 +284,7 @@ Result copy_tundra_directory(const FatVolume& volume, uint32_t first_cluster, Wi
     uint32_t count = 0;
     bool full = false;
     if (list_directory(volume, {false, first_cluster}, tundra_listing, LOG_LISTING_CAPACITY, count,
-                       full) != Result::Success) {
+                       full, &DIRECTORY_WATCH) != Result::Success) {
         return Result::Failed;
     }
     if (full)
@@ -282,11 +316,12 @@ Result create_log_file(WideText folder, const LogName& name, LogName& made, HAND
         WideText path;
         if (path_join(folder, made.units, made.length, path) != Result::Success)
             return Result::Failed;
-        file = sys::CreateFileW(path.data, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        // Made in the held folder by name, owner-only like the folders.
+        DWORD code = ERROR_SUCCESS;
+        file = run::create_new_file(copy_run.folder, made.units, made.length,
+                                    GENERIC_WRITE | DELETE, run::owner_only_security(), code);
         if (file != INVALID_HANDLE_VALUE)
             return Result::Success;
-        const DWORD code = sys::GetLastError();
         if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
             return engine::fail("cannot write ", engine::path_text(path), " (Windows error ", code,
                                 ")");
@@ -325,11 +360,8 @@ void end_copy_run(Result result) {
         (void)sys::CloseHandle(copy_run.files[i]);
     }
     copy_run.file_count = 0;
-    for (HANDLE* folder : {&copy_run.folder, &copy_run.logs_folder}) {
-        if (*folder != INVALID_HANDLE_VALUE)
-            (void)sys::CloseHandle(*folder);
-        *folder = INVALID_HANDLE_VALUE;
-    }
+    run::let_go(copy_run.folder);
+    copy_run.logs_held = false;
 }
 
 }  // namespace
@@ -400,9 +432,7 @@ Result copy_logs(const TargetDisk& stick, WideText folder, uint32_t& skipped) {
             engine::report("no TUNDRA folder on the stick: no logs to copy\n");
         return Result::Success;
     }
-    Result result = make_folder(folder, log_folder_security());
-    if (result == Result::Success)
-        result = open_log_folder(folder, copy_run.folder);
+    Result result = run::hold_folder(folder, logs_walk(), copy_run.folder);
     if (result == Result::Success)
         result = copy_tundra_directory(volume, tundra_cluster, folder, skipped);
     end_copy_run(result);

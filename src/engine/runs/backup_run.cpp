@@ -5,6 +5,8 @@
 #include "engine/stop_request.h"
 #include "engine/target_disk.h"
 #include "engine/volume_lock.h"
+#include "run/held_folder.h"
+#include "run/owner_only_security.h"
 
 namespace engine {
 namespace {
@@ -14,17 +16,67 @@ namespace {
 constexpr uint32_t BACKUP_PIECE = SLOT_BUFFER_BYTES;
 constexpr DWORD MOUNT_POINT_CAPACITY = 4097;
 
-Result create_backup_file(WideText path, HANDLE& file) {
+// --out made whole, and the folder and the name in it.
+struct OutPath {
+    WideText whole;
+    WideText folder;
+    const WCHAR* name;
+    uint32_t name_length;
+};
+WCHAR whole_out[run::HELD_PATH_CAPACITY];
+WCHAR out_folder[run::HELD_PATH_CAPACITY];
+
+bool is_separator(WCHAR unit) {
+    return unit == U16('\\') || unit == U16('/');
+}
+
+// A backup is a file on a file system: never a device (NUL, CON), a disk or
+// a volume, which a raw write would overwrite. A relative --out is made
+// whole first, so that every check below sees the place it names.
+Result resolve_out(WideText out, OutPath& path) {
+    if (run::names_a_device(out)) {
+        return fail("--out ", path_text(out),
+                    " names a device, not a file on a file system: name a new file");
+    }
+    const DWORD length =
+        sys::GetFullPathNameW(out.data, run::HELD_PATH_CAPACITY, whole_out, nullptr);
+    if (length == 0) {
+        return fail("cannot tell where --out ", path_text(out), " is (Windows error ",
+                    sys::GetLastError(), ")");
+    }
+    if (length >= run::HELD_PATH_CAPACITY)
+        return fail("a path is too long");
+    uint32_t folder_end = length;
+    while (folder_end > 0 && !is_separator(whole_out[folder_end - 1]))
+        --folder_end;
+    if (folder_end == 0 || folder_end == length)
+        return fail("--out ", path_text(out), " names a folder: name a new file");
+    for (uint32_t i = 0; i < folder_end; ++i)
+        out_folder[i] = whole_out[i];
+    out_folder[folder_end] = 0;
+    path = {{whole_out, length}, {out_folder, folder_end}, whole_out + folder_end,
+            length - folder_end};
+    return Result::Success;
+}
+
+// The file is made by its name in its folder, held by handle from its root
+// up: no level may be a link, and none can become one while the stick is
+// read. Owner-only: it holds the stick's saved networks, among the rest.
+Result create_backup_file(const OutPath& path, run::HeldFolder& folder, HANDLE& file) {
+    const run::FolderWalk walk{run::MissingLevels::Refuse, nullptr, "no backup is made through it"};
+    if (run::hold_folder(path.folder, walk, folder) != Result::Success)
+        return Result::Failed;
+    DWORD code = ERROR_SUCCESS;
     // DELETE, so that a failed backup is removed through this handle.
-    file = sys::CreateFileW(path.data, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = run::create_new_file(folder, path.name, path.name_length, GENERIC_WRITE | DELETE,
+                                run::owner_only_security(), code);
     if (file != INVALID_HANDLE_VALUE)
         return Result::Success;
-    const DWORD code = sys::GetLastError();
+    const WideText whole = path.whole;
     if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
-        return fail(path_text(path), " already exists: a backup never replaces a file");
+        return fail(path_text(whole), " already exists: a backup never replaces a file");
     }
-    return fail("cannot make ", path_text(path), " (Windows error ", code, ")");
+    return fail("cannot make ", path_text(whole), " (Windows error ", code, ")");
 }
 
 // Removes the file this run created, through its handle, and closes it.
@@ -70,17 +122,29 @@ Result copy_whole_target(const TargetDisk& target, HANDLE file, WideText path, u
     return Result::Success;
 }
 
+// A share has no volume name here; it is never the stick.
+bool is_share(const WCHAR* mount_point) {
+    return is_separator(mount_point[0]) && is_separator(mount_point[1]) &&
+           mount_point[2] != U16('?') && mount_point[2] != U16('.');
+}
+
 // A backup on the stick it copies would change the stick while it is read,
 // and could never hold what the stick held. Asked before the stick's
 // volumes are locked: a locked volume answers no one else. When Windows
-// cannot say which volume the path is on, the backup goes on: the stick's
-// volumes are then locked, and no file can be made on them.
+// cannot say which volume the path is on, no backup is made: nothing then
+// says it is not the stick.
 Result refuse_out_on_stick(WideText out_path, uint32_t disk_number) {
     static WCHAR mount_point[MOUNT_POINT_CAPACITY];
     WCHAR volume[VOLUME_NAME_CAPACITY];
-    if (!sys::GetVolumePathNameW(out_path.data, mount_point, MOUNT_POINT_CAPACITY) ||
-        !sys::GetVolumeNameForVolumeMountPointW(mount_point, volume, VOLUME_NAME_CAPACITY)) {
-        return Result::Success;
+    if (!sys::GetVolumePathNameW(out_path.data, mount_point, MOUNT_POINT_CAPACITY)) {
+        return fail("cannot tell which disk --out ", path_text(out_path), " is on (Windows error ",
+                    sys::GetLastError(), "), so it might be the stick: no backup is made");
+    }
+    if (!sys::GetVolumeNameForVolumeMountPointW(mount_point, volume, VOLUME_NAME_CAPACITY)) {
+        if (is_share(mount_point))
+            return Result::Success;
+        return fail("cannot tell which disk --out ", path_text(out_path), " is on (Windows error ",
+                    sys::GetLastError(), "), so it might be the stick: no backup is made");
     }
     volume[VOLUME_NAME_CAPACITY - 1] = 0;
     uint32_t length = 0;
@@ -118,22 +182,27 @@ Result back_up_stick(const WriteOptions& options, WideText out_path) {
         return Result::Failed;
     HANDLE file = INVALID_HANDLE_VALUE;
     uint8_t digest[32];
-    Result result = lock_stick_for_reading(target, out_path);
+    OutPath out{};
+    static run::HeldFolder folder;
+    Result result = resolve_out(out_path, out);
     if (result == Result::Success)
-        result = create_backup_file(out_path, file);
+        result = lock_stick_for_reading(target, out.whole);
+    if (result == Result::Success)
+        result = create_backup_file(out, folder, file);
     if (result == Result::Success) {
-        result = copy_whole_target(target, file, out_path, digest);
+        result = copy_whole_target(target, file, out.whole, digest);
         if (result == Result::Success)
             (void)sys::CloseHandle(file);
         else
             discard_output(file);
     }
+    run::let_go(folder);
     release_volumes();
     (void)sys::CloseHandle(target.handle);
     if (result != Result::Success)
         return end_stoppable_run(Result::Failed);
     report("backed up ", target.size, " bytes (", text::Mib{target.size}, " MiB) into ",
-           path_text(out_path), ": sha256 ", text::Sha256Hex{digest}, "\n");
+           path_text(out.whole), ": sha256 ", text::Sha256Hex{digest}, "\n");
     return Result::Success;
 }
 

@@ -4,7 +4,11 @@
 // here: CreateThread is recorded instead.
 #include "app/window/write_request.h"
 
+#include <filesystem>
+#include <fstream>
+
 #include "app/window/control_ids.h"
+#include "app/window/dot_local.h"
 #include "app/window/palette.h"
 #include "app/window/window_controls.h"
 #include "app/window/window_fixture.h"
@@ -138,6 +142,42 @@ TEST_F(WriteRequestTest, ADeclinedRelaunchCanBeTriedAgain) {
     click_action();
     EXPECT_EQ(shell.count, 2);
     EXPECT_EQ(status(), L"USB access was declined. You can try again.");
+}
+
+// "<installer>.local" beside the installer, as any program of the user
+// could plant one in Downloads: the instance without administrator rights
+// says why and does not ask for them, and an elevated one would not start.
+TEST_F(WriteRequestTest, ADotLocalBesideTheInstallerIsNeverElevated) {
+    wchar_t own_path[4096] = {};
+    GetModuleFileNameW(nullptr, own_path, 4096);
+    const std::filesystem::path planted = std::wstring(own_path) + L".local";
+    std::error_code ignored;
+    for (const bool as_folder : {false, true}) {
+        SCOPED_TRACE(as_folder ? "a folder" : "a file");
+        std::filesystem::remove_all(planted, ignored);
+        if (as_folder)
+            std::filesystem::create_directories(planted / "amd64_microsoft.windows.common-controls");
+        else
+            std::ofstream(planted) << "";
+        machine.set_elevated(true);
+        EXPECT_FALSE(app::may_start_here());
+        machine.set_elevated(false);
+        EXPECT_TRUE(app::may_start_here());
+    }
+    start();
+    click_action();
+    EXPECT_EQ(shell.count, 0) << "asked for administrator rights";
+    EXPECT_EQ(message_boxes.count, 1);
+    EXPECT_EQ(message_boxes.text.rfind(L"Beside this installer there is a file or folder", 0), 0u);
+    EXPECT_EQ(status(), L"USB access was declined. You can try again.");
+    EXPECT_TRUE(IsWindow(app_state.hwnd_main));
+    std::filesystem::remove_all(planted, ignored);
+    machine.set_elevated(true);
+    EXPECT_TRUE(app::may_start_here());
+    // A name that cannot be looked at counts as there: nothing says it is not.
+    machine.fail_call("CreateFileW", ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(app::may_start_here());
+    machine.clear_faults();
 }
 
 TEST_F(WriteRequestTest, NothingHappensWhileTheUpdateCheckRuns) {

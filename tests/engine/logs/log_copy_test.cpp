@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/engine_run.h"
-#include "engine/logs/log_folder_security.h"
+#include "run/owner_only_security.h"
 #include "engine/runs/read_only_runs.h"
 #include "engine/runs/write_stick.h"
 #include "fixtures/temp_folder.h"
@@ -70,6 +70,24 @@ struct CraftedStick {
         const uint32_t cluster = volume.allocate_cluster();
         volume.set_fat(cluster, loops ? cluster : 0xFFF);
         volume.add_entry(parent, name11, 0x20, cluster, size);
+    }
+    // A chain of `count` clusters of deleted entries that ends in `last_next`
+    // (an end mark, or a cluster to go on to); gives its first cluster.
+    uint32_t add_deleted_chain(uint32_t count, uint32_t last_next) {
+        uint32_t first = 0;
+        uint32_t previous = 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint32_t cluster = volume.allocate_cluster();
+            for (uint32_t e = 0; e < 512; e += 32)
+                volume.bytes[volume.cluster_offset(cluster) + e] = 0xE5;
+            volume.set_fat(cluster, last_next);
+            if (previous != 0)
+                volume.set_fat(previous, cluster);
+            if (first == 0)
+                first = cluster;
+            previous = cluster;
+        }
+        return first;
     }
     Bytes disk() const { return fixtures::disk_with_volume(volume); }
 };
@@ -251,7 +269,7 @@ TEST_F(LogCopy, AFailedCopyStopsTheWriteBeforeAnythingIsWritten) {
         bool disk_full = false;
     } cases[] = {
         {"a folder that cannot be made", real_stick, fixtures::widen(outer.narrow("plain\\logs")),
-         "cannot make the folder " + outer.narrow("plain\\logs") + " (Windows error "},
+         outer.narrow("plain") + " is a junction or link, or not a folder"},
         {"a file whose names are all taken", real_stick, outer.wide("taken"),
          "cannot write " + outer.narrow("taken\\LOG.TXT") +
              ": it and each numbered name up to (99) are taken"},
@@ -364,35 +382,17 @@ TEST_F(LogCopy, CraftedNamesNeverLeaveTheFolder) {
 
 namespace {
 
-// Paths as the engine opened them, by handle, and the one path that a test
-// makes answer as a junction does.
-std::map<HANDLE, fixtures::WideString> opened_paths;
-fixtures::WideString junction_path;
 uint64_t free_bytes_answer = 0;
 
-HANDLE WINAPI recording_create_file(LPCWSTR path, DWORD access, DWORD share,
-                                    LPSECURITY_ATTRIBUTES sa, DWORD disposition, DWORD flags,
-                                    HANDLE template_file) {
-    const HANDLE h =
-        calls_before.CreateFileW(path, access, share, sa, disposition, flags, template_file);
-    if (h != INVALID_HANDLE_VALUE)
-        opened_paths[h] = path;
-    return h;
-}
-
-// A junction, as Windows shows one to a handle opened on it with
-// FILE_FLAG_OPEN_REPARSE_POINT.
-BOOL WINAPI junction_information(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
-                                 DWORD size) {
-    const auto opened = opened_paths.find(h);
-    if (kind != FileAttributeTagInfo || opened == opened_paths.end() ||
-        opened->second != junction_path) {
-        return calls_before.GetFileInformationByHandleEx(h, kind, info, size);
-    }
-    const FILE_ATTRIBUTE_TAG_INFO junction{FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT,
-                                           0xA0000003u};  // IO_REPARSE_TAG_MOUNT_POINT
-    memcpy(info, &junction, sizeof junction);
-    return TRUE;
+// Asks for a stop at the nth read, and counts the reads after it.
+unsigned reads_before_stop = 0;
+unsigned reads_after_stop = 0;
+BOOL WINAPI stopping_read(HANDLE h, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
+    if (run::run_inputs.stop_requested)
+        ++reads_after_stop;
+    else if (--reads_before_stop == 0)
+        run::run_inputs.stop_requested = true;
+    return calls_before.ReadFile(h, buffer, count, done, ov);
 }
 
 BOOL WINAPI small_free_space(LPCWSTR, PULARGE_INTEGER available, PULARGE_INTEGER, PULARGE_INTEGER) {
@@ -402,28 +402,82 @@ BOOL WINAPI small_free_space(LPCWSTR, PULARGE_INTEGER available, PULARGE_INTEGER
 
 }  // namespace
 
-// A logs folder, or its LOGS, that another user made a junction to a
-// protected folder: refused, and nothing is written through it.
-TEST_F(LogCopy, AJunctionInPlaceOfAFolderIsRefused) {
+std::u16string u16(const fixtures::WideString& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+// Whether two paths name the same place, whichever separators they use.
+bool same_place(std::u16string a, std::u16string b) {
+    std::replace(a.begin(), a.end(), u'/', u'\\');
+    std::replace(b.begin(), b.end(), u'/', u'\\');
+    return a == b;
+}
+
+// A logs folder, its LOGS, or a folder above them, that another user made
+// a junction or symbolic link to a protected folder: refused, and nothing
+// is written through it.
+TEST_F(LogCopy, AJunctionAtAnyLevelIsRefused) {
     const Bytes stick = real("logs.img");
-    for (const char* junction : {"logs", "logs\\LOGS"}) {
-        SCOPED_TRACE(junction);
-        fixtures::TempFolder outer("logs-junction");
-        std::filesystem::create_directories(outer.path() / "logs" / "LOGS");
-        junction_path = outer.wide(junction);
-        calls_before = sys::calls;
-        sys::calls.CreateFileW = recording_create_file;
-        sys::calls.GetFileInformationByHandleEx = junction_information;
-        const engine::Result result = copy_only(stick, outer.wide("logs"));
-        sys::calls = calls_before;
-        opened_paths.clear();
-        EXPECT_EQ(result, engine::Result::Failed);
-        EXPECT_EQ(failure_text(), outer.narrow(junction) +
-                                      " is a junction or link, or not a folder: no logs are "
-                                      "written through it");
-        EXPECT_TRUE(files_in(outer.path() / "logs" / "LOGS").empty());
-        EXPECT_TRUE(files_in(outer.path()).empty()) << "a copy that fails takes back its files";
+    for (const DWORD tag : {IO_REPARSE_TAG_MOUNT_POINT, IO_REPARSE_TAG_SYMLINK}) {
+        for (const char* junction : {"shared", "shared\\logs", "shared\\logs\\LOGS"}) {
+            SCOPED_TRACE(std::string(junction) + " " + std::to_string(tag));
+            fixtures::TempFolder outer("logs-junction");
+            std::filesystem::create_directories(outer.path() / "shared" / "logs" / "LOGS");
+            std::filesystem::create_directories(outer.path() / "elsewhere" / "logs" / "LOGS");
+            // Each case's folder is new: the reparse points of the others
+            // lead nowhere it goes.
+            machine.add_reparse_point(u16(outer.wide(junction)), tag,
+                                      u16(outer.wide("elsewhere")));
+            const engine::Result result = copy_only(stick, outer.wide("shared\\logs"));
+            EXPECT_EQ(result, engine::Result::Failed);
+            EXPECT_EQ(failure_text(), outer.narrow(junction) +
+                                          " is a junction or link, or not a folder: no logs are "
+                                          "written through it");
+            EXPECT_TRUE(files_in(outer.path() / "elsewhere").empty());
+            EXPECT_TRUE(files_in(outer.path() / "shared").empty())
+                << "a copy that fails takes back its files";
+        }
     }
+}
+
+// A middle level of the logs folder swapped for a junction while the copy
+// runs, by another user who made it (C:\stick-logs with --logs
+// C:\stick-logs\SN1): every level is held from the moment it is reached, so
+// the swap is refused and the logs land where they were meant to.
+TEST_F(LogCopy, AMiddleLevelCannotBeSwappedForAJunctionMidway) {
+    fixtures::TempFolder outer("logs-swap");
+    std::filesystem::create_directories(outer.path() / "stick-logs");
+    std::filesystem::create_directories(outer.path() / "elsewhere" / "SN1" / "LOGS");
+    const std::u16string last = u16(outer.wide("stick-logs\\SN1"));
+    const std::u16string middle = u16(outer.wide("stick-logs"));
+    bool tried = false;
+    bool swapped = false;
+    machine.after_each_name([&](sim::Machine& m, const std::u16string& path) {
+        if (!tried && same_place(path, last)) {
+            tried = true;
+            swapped = m.swap_for_junction(middle, u16(outer.wide("elsewhere")));
+        }
+    });
+    const engine::Result result = copy_only(real("logs.img"), outer.wide("stick-logs\\SN1"));
+    machine.after_each_name(nullptr);
+    EXPECT_TRUE(tried);
+    EXPECT_FALSE(swapped) << "a level was left open to a swap";
+    EXPECT_TRUE(files_in(outer.path() / "elsewhere").empty());
+    ASSERT_EQ(result, engine::Result::Success) << failure_text();
+    EXPECT_FALSE(files_in(outer.path() / "stick-logs" / "SN1").empty());
+}
+
+// Desktop and Documents under OneDrive's Known Folder Move: their folders
+// and files are reparse points that are no links, and logs go there.
+TEST_F(LogCopy, ACloudFolderTakesLogs) {
+    fixtures::TempFolder outer("logs-cloud");
+    std::filesystem::create_directories(outer.path() / "OneDrive" / "Desktop");
+    machine.add_reparse_point(u16(outer.wide("OneDrive")), IO_REPARSE_TAG_CLOUD_6);
+    machine.add_reparse_point(u16(outer.wide("OneDrive\\Desktop")), IO_REPARSE_TAG_CLOUD_6);
+    const engine::Result result =
+        copy_only(real("logs.img"), outer.wide("OneDrive\\Desktop\\logs"));
+    ASSERT_EQ(result, engine::Result::Success) << failure_text();
+    EXPECT_FALSE(files_in(outer.path() / "OneDrive" / "Desktop" / "logs" / "LOGS").empty());
 }
 
 #ifndef _WIN32
@@ -486,6 +540,60 @@ TEST_F(LogCopy, ALinkAboveTheLogsFolderIsNeverFollowed) {
                                   "through it");
     EXPECT_TRUE(std::filesystem::is_empty(outer.path() / "elsewhere"));
 }
+
+// The swap of a middle level for a symbolic link on the host, where a held
+// folder can still be renamed: the levels are held by descriptor, so what is
+// made below lands in the folder that was reached, wherever it went, and
+// never where the link points.
+std::filesystem::path swap_folder;
+bool swap_done = false;
+
+void swap_middle_for_link() {
+    if (swap_done)
+        return;
+    swap_done = true;
+    std::filesystem::rename(swap_folder / "stick-logs", swap_folder / "aside");
+    std::filesystem::create_directory_symlink(swap_folder / "elsewhere",
+                                              swap_folder / "stick-logs");
+}
+
+BOOL WINAPI swapping_create_directory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+    const BOOL made = calls_before.CreateDirectoryW(path, security);
+    const std::u16string named(path);
+    if (named.size() >= 4 && named.compare(named.size() - 4, 4, u"\\SN1") == 0)
+        swap_middle_for_link();
+    return made;
+}
+
+NTSTATUS WINAPI swapping_create(PHANDLE h, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                PIO_STATUS_BLOCK status, PLARGE_INTEGER allocation,
+                                ULONG file_attributes, ULONG share, ULONG disposition,
+                                ULONG options, PVOID ea, ULONG ea_length) {
+    const NTSTATUS result =
+        calls_before.NtCreateFile(h, access, attributes, status, allocation, file_attributes,
+                                  share, disposition, options, ea, ea_length);
+    const UNICODE_STRING* name = attributes->ObjectName;
+    if (std::u16string(name->Buffer, name->Length / sizeof(WCHAR)) == u"SN1")
+        swap_middle_for_link();
+    return result;
+}
+
+TEST_F(LogCopy, AMiddleLevelSwappedForASymbolicLinkLeadsNowhere) {
+    fixtures::TempFolder outer("logs-swap-link");
+    std::filesystem::create_directories(outer.path() / "stick-logs");
+    std::filesystem::create_directories(outer.path() / "elsewhere" / "SN1" / "LOGS");
+    swap_folder = outer.path();
+    swap_done = false;
+    calls_before = sys::calls;
+    sys::calls.CreateDirectoryW = swapping_create_directory;
+    sys::calls.NtCreateFile = swapping_create;
+    const engine::Result result = copy_only(real("logs.img"), outer.wide("stick-logs\\SN1"));
+    sys::calls = calls_before;
+    EXPECT_TRUE(swap_done);
+    EXPECT_TRUE(files_in(outer.path() / "elsewhere").empty());
+    ASSERT_EQ(result, engine::Result::Success) << failure_text();
+    EXPECT_FALSE(files_in(outer.path() / "aside" / "SN1").empty());
+}
 #endif
 
 // Sticks made for harm: each ends at once with its reason, after a few
@@ -513,6 +621,16 @@ TEST_F(LogCopy, HostileSticksEndQuicklyLeavingNothing) {
     loop_dir.volume.set_fat(loop_dir.tundra, loop_dir.tundra);
     for (uint32_t e = 0; e < 16; ++e)
         loop_dir.volume.bytes[loop_dir.volume.cluster_offset(loop_dir.tundra) + e * 32] = 0xE5;
+    // Eight LOGS directories whose chains all lead into one long chain of
+    // deleted entries: listed one after the other, they would read it
+    // eight times over, more than the stick holds.
+    CraftedStick shared_chain;
+    shared_chain.tundra = shared_chain.volume.add_directory(0, "TUNDRA");
+    const uint32_t shared_first = shared_chain.add_deleted_chain(300, 0xFFF);
+    for (uint32_t k = 0; k < 8; ++k) {
+        shared_chain.volume.add_entry(shared_chain.tundra, "LOGS       ", 0x10,
+                                      shared_chain.add_deleted_chain(1, shared_first), 0);
+    }
     CraftedStick big;  // more than the folder's volume has free
     big.tundra = big.volume.add_directory(0, "TUNDRA");
     big.add_file(big.tundra, "FIRST   TXT", 700, 'f');
@@ -533,7 +651,10 @@ TEST_F(LogCopy, HostileSticksEndQuicklyLeavingNothing) {
          "TUNDRA\\B.TXT's chain loops, or runs into clusters copied already"},
         {"LOGS twice", two_logs.disk(),
          "TUNDRA\\LOGS is named twice for the same directory on the stick"},
-        {"a directory that loops", loop_dir.disk(), "a directory on the TUNDRA partition loops"},
+        {"a directory that loops", loop_dir.disk(),
+         "a directory on the TUNDRA partition runs into clusters read already"},
+        {"LOGS directories on one chain", shared_chain.disk(),
+         "a directory on the TUNDRA partition runs into clusters read already"},
         {"no room", big.disk(),
          "no room for TUNDRA\\BIG.TXT (5000 bytes) in " + outer.narrow("logs") +
              ", which has 4000 bytes free",
@@ -560,6 +681,31 @@ TEST_F(LogCopy, HostileSticksEndQuicklyLeavingNothing) {
 // A LOGS directory with more entries than a listing holds: the logs past
 // the listing's end are named as not copied, so that a write that would
 // erase them writes nothing.
+// A stop asked for while a long directory is listed ends the copy before
+// the next cluster is read.
+TEST_F(LogCopy, AStopEndsAListingBetweenClusters) {
+    CraftedStick stick;
+    stick.tundra = stick.volume.add_directory(0, "TUNDRA");
+    stick.volume.add_entry(stick.tundra, "LOGS       ", 0x10, stick.add_deleted_chain(300, 0xFFF),
+                           0);
+    fixtures::TempFolder outer("logs-stop");
+    fixtures::TempFile stick_file("logs-stick.img", stick.disk());
+    const fixtures::WideString logs = outer.wide("logs");
+    engine::WriteOptions options;
+    options.target_file = stick_file.wide();
+    options.logs_dir = fixtures::wide_text(logs);
+    calls_before = sys::calls;
+    reads_before_stop = 40;
+    sys::calls.ReadFile = stopping_read;
+    const engine::Result result = engine::copy_stick_logs(options);
+    sys::calls = calls_before;
+    run::run_inputs.stop_requested = false;
+    EXPECT_EQ(result, engine::Result::Failed);
+    EXPECT_EQ(failure_text(),
+              "stopped on request before anything was written: the stick is as it was");
+    EXPECT_LE(reads_after_stop, 1u) << "read on after the stop";
+}
+
 TEST_F(LogCopy, AFullListingIsALogNotCopied) {
     CraftedStick stick;
     stick.tundra = stick.volume.add_directory(0, "TUNDRA");
@@ -605,23 +751,35 @@ TEST_F(LogCopy, AFullListingIsALogNotCopied) {
 
 namespace {
 
-std::vector<fixtures::WideString> folders_made_with_security;
+// The names made with the owner-only descriptor, and the folders among them.
+std::vector<std::string> made_owner_only;
 
-BOOL WINAPI recording_create_directory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
-    const BOOL made = calls_before.CreateDirectoryW(path, security);
-    if (made && security == engine::log_folder_security())
-        folders_made_with_security.emplace_back(path);
-    return made;
+NTSTATUS WINAPI recording_create(PHANDLE h, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                 PIO_STATUS_BLOCK status, PLARGE_INTEGER allocation,
+                                 ULONG file_attributes, ULONG share, ULONG disposition,
+                                 ULONG options, PVOID ea, ULONG ea_length) {
+    const NTSTATUS result =
+        calls_before.NtCreateFile(h, access, attributes, status, allocation, file_attributes,
+                                  share, disposition, options, ea, ea_length);
+    if (NT_SUCCESS(result) && status->Information == FILE_CREATED &&
+        attributes->SecurityDescriptor == run::owner_only_security()->lpSecurityDescriptor) {
+        const UNICODE_STRING* name = attributes->ObjectName;
+        std::string made;
+        for (size_t i = 0; i < name->Length / sizeof(WCHAR); ++i)
+            made.push_back(static_cast<char>(name->Buffer[i]));
+        made_owner_only.push_back(made + ((options & FILE_DIRECTORY_FILE) != 0 ? "\\" : ""));
+    }
+    return result;
 }
 
 }  // namespace
 
-// Folders made for logs let no other user in: only SYSTEM, Administrators
-// and their owner, the one who ran the copy, whatever the folder above
-// them allows.
-TEST_F(LogCopy, FoldersMadeForLogsAreTheOwnersAlone) {
+// Folders made for logs, and the logs copied, let no other user in: only
+// SYSTEM, Administrators and their owner, the one who ran the copy,
+// whatever the folder above them allows.
+TEST_F(LogCopy, FoldersAndFilesMadeForLogsAreTheOwnersAlone) {
 #ifdef _WIN32
-    const auto descriptor = engine::log_folder_security()->lpSecurityDescriptor;
+    const auto descriptor = run::owner_only_security()->lpSecurityDescriptor;
     ASSERT_TRUE(IsValidSecurityDescriptor(descriptor));
     LPWSTR sddl = nullptr;
     ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
@@ -630,20 +788,31 @@ TEST_F(LogCopy, FoldersMadeForLogsAreTheOwnersAlone) {
     LocalFree(sddl);
 #endif
     fixtures::TempFolder outer("logs-access");
-    folders_made_with_security.clear();
+    made_owner_only.clear();
     calls_before = sys::calls;
-    sys::calls.CreateDirectoryW = recording_create_directory;
+    sys::calls.NtCreateFile = recording_create;
     const engine::Result result = copy_only(real("logs.img"), outer.wide("new\\logs"));
     sys::calls = calls_before;
     ASSERT_EQ(result, engine::Result::Success) << failure_text();
-    EXPECT_EQ(folders_made_with_security,
-              (std::vector<fixtures::WideString>{outer.wide("new"), outer.wide("new\\logs"),
-                                                 outer.wide("new\\logs\\LOGS")}));
+    const std::vector<std::string> files = files_in(outer.path() / "new");
+    ASSERT_FALSE(files.empty());
+    // Each folder and each file, made with the owner-only descriptor.
+    std::vector<std::string> expected = {"new\\", "logs\\", "LOGS\\"};
+    for (const std::string& file : files)
+        expected.push_back(file.substr(file.rfind('/') + 1));
+    std::sort(expected.begin(), expected.end());
+    std::sort(made_owner_only.begin(), made_owner_only.end());
+    EXPECT_EQ(made_owner_only, expected);
 #ifndef _WIN32
-    for (const char* made : {"new", "new/logs", "new/logs/LOGS"}) {
-        EXPECT_EQ(std::filesystem::status(outer.path() / made).permissions(),
-                  std::filesystem::perms::owner_all)
+    const auto others = std::filesystem::perms::group_all | std::filesystem::perms::others_all;
+    for (const char* made : {"new", "new/logs", "new/logs/LOGS"})
+        EXPECT_EQ((std::filesystem::status(outer.path() / made).permissions() & others),
+                  std::filesystem::perms::none)
             << made;
+    for (const std::string& file : files) {
+        EXPECT_EQ((std::filesystem::status(outer.path() / "new" / file).permissions() & others),
+                  std::filesystem::perms::none)
+            << file;
     }
 #endif
 }

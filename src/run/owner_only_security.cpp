@@ -1,16 +1,16 @@
 // The descriptor is written out byte by byte in its self-relative form,
-// which CreateDirectoryW takes as it is: three well-known SIDs need no
+// which CreateDirectoryW and NtCreateFile take as it is: three well-known SIDs need no
 // lookup, no token and no allocation. In SDDL it reads
 // "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)": a protected DACL
 // (nothing inherited from the folder above) that gives full access to
 // SYSTEM, Administrators and OWNER RIGHTS (the owner, without the owner's
 // implicit right to change the DACL), and passes it on to every file and
 // folder inside.
-#include "engine/logs/log_folder_security.h"
+#include "run/owner_only_security.h"
 
 #include <cstdint>
 
-namespace engine {
+namespace run {
 namespace {
 
 constexpr uint8_t ACE_INHERITED_BY_FILES_AND_FOLDERS = 0x01 | 0x02;     // OI | CI
@@ -71,8 +71,8 @@ SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), const_cast<uint8_t*>
 
 }  // namespace
 
-LPSECURITY_ATTRIBUTES log_folder_security() {
+LPSECURITY_ATTRIBUTES owner_only_security() {
     return &attributes;
 }
 
-}  // namespace engine
+}  // namespace run
