@@ -509,16 +509,33 @@ BOOL WINAPI host_SetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS 
     return TRUE;
 }
 
+// All of it, or -1 with errno: a file on Windows takes a whole write or fails
+// it (a full disk fails with ERROR_DISK_FULL), where POSIX may store part
+// of it and report the rest on the next call.
+ssize_t write_whole(int fd, const void* buffer, DWORD count, const OVERLAPPED* ov) {
+    const char* bytes = static_cast<const char*>(buffer);
+    DWORD written = 0;
+    while (written < count) {
+        const ssize_t moved =
+            ov == nullptr ? write(fd, bytes + written, count - written)
+                          : pwrite(fd, bytes + written, count - written,
+                                   static_cast<off_t>(overlapped_offset(ov) + written));
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved <= 0)
+            return moved < 0 || written == 0 ? moved : written;
+        written += static_cast<DWORD>(moved);
+    }
+    return written;
+}
+
 BOOL WINAPI host_WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
     const int fd = file_fd(h);
     if (fd < 0)
         return fail_with(ERROR_INVALID_HANDLE);
-    if (ov == nullptr)
-        return complete_transfer(write(fd, buffer, count), done, nullptr);
-    if (ov->hEvent != nullptr)
+    if (ov != nullptr && ov->hEvent != nullptr)
         signal_event(ov->hEvent, false);
-    const ssize_t moved = pwrite(fd, buffer, count, static_cast<off_t>(overlapped_offset(ov)));
-    return complete_transfer(moved, done, ov);
+    return complete_transfer(write_whole(fd, buffer, count, ov), done, ov);
 }
 
 HANDLE WINAPI host_CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL initial_state,

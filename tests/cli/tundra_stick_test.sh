@@ -218,6 +218,38 @@ for other in "$work/kept.img" "$work/./kept.img" "$work/link.img"; do
 done
 cmp -s "$images/wifi-old-100.img" "$work/kept.img" || fail "a failed or refused write changed the target"
 
+# A read-only file system and a full disk, each a small file system in a
+# private mount namespace: only on the host build (Wine's server, which opens
+# the files, sees no such namespace) and only where one can be made.
+# in_namespace SETUP ARGS...: the tool after SETUP, with $1 a fresh folder.
+in_namespace() {
+  local setup=$1
+  shift
+  rm -rf "$work/ns"
+  mkdir -p "$work/ns"
+  unshare -m bash -c "$setup"' || exit 99; "$@"; rc=$?; ls -A "$0" >"$0.left"; exit $rc' \
+    "$work/ns" "$tool" "$@" >"$work/out" 2>"$work/err"
+  rc=$?
+  out=$(cat "$work/out")
+  err=$(cat "$work/err")
+}
+if [ -z "$emulator" ] && unshare -m true 2>/dev/null; then
+  in_namespace 'mount -t tmpfs -o size=8m none "$0" && cp "'"$work/kept.img"'" "$0/t.img" &&
+    mount -o remount,ro "$0"' write --image "$image_arg" --target "$work/ns/t.img"
+  expect_rc 1 "a read-only target"
+  [ "$err" = "cannot open the target file $work/ns/t.img (Windows error 19: Read-only file system)
+the file is on a read-only disk or file system: put it on a writable one, or make that writable" ] ||
+    fail "a read-only target: $err"
+  in_namespace 'mount -t tmpfs -o size=2m none "$0"' \
+    backup --target "$work/kept.img" --out "$work/ns/backup.img"
+  expect_rc 1 "a backup onto a full disk"
+  [ "$err" = "cannot write $work/ns/backup.img (Windows error 112: No space left on device): the disk is full; the backup needs 6.0 MiB, the whole stick; the partial backup $work/ns/backup.img was removed
+the disk is full: make room on it, or choose another disk" ] || fail "a backup onto a full disk: $err"
+  [ -z "$(cat "$work/ns.left")" ] || fail "a backup onto a full disk left $(cat "$work/ns.left")"
+else
+  echo "skipped: a read-only target and a full disk (no private mount namespace here)"
+fi
+
 # logs on a stick whose TUNDRA folder holds no logs says so.
 cp "$images/wifi-new-nokey.img" "$work/no-logs.img"
 run logs --target "$(as_arg "$work/no-logs.img")" --logs "$(as_arg "$work/no logs")"
