@@ -247,7 +247,7 @@ the file is on a read-only disk or file system: put it on a writable one, or mak
 the disk is full: make room on it, or choose another disk" ] || fail "a backup onto a full disk: $err"
   [ -z "$(cat "$work/ns.left")" ] || fail "a backup onto a full disk left $(cat "$work/ns.left")"
 else
-  echo "skipped: a read-only target and a full disk (no private mount namespace here)"
+  echo "skipped: a read-only target and a full disk (the host build only, where it can make a private mount namespace)"
 fi
 
 # logs on a stick whose TUNDRA folder holds no logs says so.
