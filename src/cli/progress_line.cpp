@@ -6,7 +6,7 @@ namespace cli {
 namespace {
 
 // Wider than any line shown, so that a wipe covers every one of them.
-constexpr size_t LINE_WIDTH = 40;
+constexpr size_t LINE_WIDTH = 32;
 
 const char* stage_name(engine::RunStage stage) {
     switch (stage) {
