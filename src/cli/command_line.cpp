@@ -125,8 +125,8 @@ size_t edit_distance(engine::WideText text, const char* name) {
             size_t best = up[j - 1] + (a == b ? 0 : 1);
             best = up[j] + 1 < best ? up[j] + 1 : best;
             best = row[j - 1] + 1 < best ? row[j - 1] + 1 : best;
-            if (i > 1 && j > 1 && a == static_cast<WCHAR>(name[j - 2]) &&
-                text.data[i - 2] == b && up2[j - 2] + 1 < best) {
+            if (i > 1 && j > 1 && a == static_cast<WCHAR>(name[j - 2]) && text.data[i - 2] == b &&
+                up2[j - 2] + 1 < best) {
                 best = up2[j - 2] + 1;
             }
             row[j] = best;
@@ -406,7 +406,8 @@ bool Parser::one_stick() {
     if (by_file && !options.required_model.is_none())
         return refuse("--model checks a stick found by --serial: a --target file has no model");
     if (by_file && seen_[max_gb_index()])
-        return refuse("--max-gb checks a stick found by --serial: a --target file has no such size");
+        return refuse(
+            "--max-gb checks a stick found by --serial: a --target file has no such size");
     return true;
 }
 

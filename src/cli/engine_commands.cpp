@@ -58,7 +58,7 @@ bool prepare_engine_inputs(ToolOutput& output) {
     if (run::run_inputs.disk_io_event != nullptr)
         return true;
     (void)engine::fail("cannot make an event (Windows error ", sys::GetLastError(), ")");
-    output.err(engine::failure_reason());
+    output.err(with_error_words(engine::failure_reason()));
     output.err({"\n", 1});
     return false;
 }

@@ -516,10 +516,10 @@ ssize_t write_whole(int fd, const void* buffer, DWORD count, const OVERLAPPED* o
     const char* bytes = static_cast<const char*>(buffer);
     DWORD written = 0;
     while (written < count) {
-        const ssize_t moved =
-            ov == nullptr ? write(fd, bytes + written, count - written)
-                          : pwrite(fd, bytes + written, count - written,
-                                   static_cast<off_t>(overlapped_offset(ov) + written));
+        const ssize_t moved = ov == nullptr
+                                  ? write(fd, bytes + written, count - written)
+                                  : pwrite(fd, bytes + written, count - written,
+                                           static_cast<off_t>(overlapped_offset(ov) + written));
         if (moved < 0 && errno == EINTR)
             continue;
         if (moved <= 0)

@@ -235,12 +235,12 @@ TEST_F(EngineCommandGuards, ABackupShowsItsProgressOnAConsole) {
     fixtures::TempFile stick("backup-progress-stick.img", fixtures::Bytes(16 * MIB, 7));
     fixtures::TempFolder folder("backup-progress");
     Console output;
-    EXPECT_EQ(run_tool({"backup", "--target", stick.narrow(), "--out", folder.narrow("b.img")},
-                       output),
-              cli::EXIT_DONE)
+    EXPECT_EQ(
+        run_tool({"backup", "--target", stick.narrow(), "--out", folder.narrow("b.img")}, output),
+        cli::EXIT_DONE)
         << output.err_text;
-    for (const char* shown : {"\r25% overall, backing up", "\r50% overall, backing up",
-                              "\r100% overall, backing up"}) {
+    for (const char* shown :
+         {"\r25% overall, backing up", "\r50% overall, backing up", "\r100% overall, backing up"}) {
         EXPECT_NE(output.err_text.find(shown), std::string::npos) << shown;
     }
 }
