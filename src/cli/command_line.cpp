@@ -57,6 +57,15 @@ constexpr KnownOption OPTIONS[] = {
 };
 constexpr size_t OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 
+constexpr size_t max_gb_index() {
+    for (size_t k = 0; k < OPTION_COUNT; ++k) {
+        if (OPTIONS[k].id == OptionId::MaxGb)
+            return k;
+    }
+    return OPTION_COUNT;
+}
+static_assert(max_gb_index() < OPTION_COUNT);
+
 struct KnownCommand {
     const char* name;
     ToolCommand command;
@@ -90,6 +99,74 @@ bool is_option_like(engine::WideText text) {
     return text.length >= 2 && text.data[0] == '-' && text.data[1] == '-';
 }
 
+// Longer arguments are no near miss of any option or command.
+constexpr size_t NEAR_MISS_UNITS = 24;
+
+// The edit distance between an argument and an ASCII name (insertions,
+// deletions, substitutions and swaps of two neighbours), or NEAR_MISS_UNITS
+// when either is longer than that.
+size_t edit_distance(engine::WideText text, const char* name) {
+    size_t name_length = 0;
+    while (name[name_length] != 0)
+        ++name_length;
+    if (text.length > NEAR_MISS_UNITS || name_length > NEAR_MISS_UNITS)
+        return NEAR_MISS_UNITS;
+    size_t rows[3][NEAR_MISS_UNITS + 1];
+    for (size_t j = 0; j <= name_length; ++j)
+        rows[0][j] = j;
+    for (size_t i = 1; i <= text.length; ++i) {
+        size_t* row = rows[i % 3];
+        const size_t* up = rows[(i - 1) % 3];
+        const size_t* up2 = rows[(i + 1) % 3];  // two rows above
+        row[0] = i;
+        for (size_t j = 1; j <= name_length; ++j) {
+            const WCHAR a = text.data[i - 1];
+            const WCHAR b = static_cast<WCHAR>(name[j - 1]);
+            size_t best = up[j - 1] + (a == b ? 0 : 1);
+            best = up[j] + 1 < best ? up[j] + 1 : best;
+            best = row[j - 1] + 1 < best ? row[j - 1] + 1 : best;
+            if (i > 1 && j > 1 && a == static_cast<WCHAR>(name[j - 2]) && text.data[i - 2] == b &&
+                up2[j - 2] + 1 < best) {
+                best = up2[j - 2] + 1;
+            }
+            row[j] = best;
+        }
+    }
+    return rows[text.length % 3][name_length];
+}
+
+// Whether the argument's letters all appear in the name, in order: an
+// abbreviation such as --img for --image.
+bool abbreviates(engine::WideText text, const char* name) {
+    size_t j = 0;
+    for (uint64_t i = 0; i < text.length; ++i) {
+        while (name[j] != 0 && static_cast<WCHAR>(name[j]) != text.data[i])
+            ++j;
+        if (name[j] == 0)
+            return false;
+        ++j;
+    }
+    return true;
+}
+
+bool starts_with(const char* name, engine::WideText text) {
+    for (uint64_t i = 0; i < text.length; ++i) {
+        if (name[i] == 0 || static_cast<WCHAR>(name[i]) != text.data[i])
+            return false;
+    }
+    return true;
+}
+
+// Where an argument stops being an option's name: at a "=" that joins a
+// value to it, as other tools take it.
+engine::WideText name_part(engine::WideText argument) {
+    for (uint64_t i = 0; i < argument.length; ++i) {
+        if (argument.data[i] == '=')
+            return {argument.data, i};
+    }
+    return argument;
+}
+
 // The parse in progress: the request, the error, and the options seen.
 class Parser {
   public:
@@ -112,6 +189,8 @@ class Parser {
     bool number(const KnownOption& known, engine::WideText text, uint64_t low, uint64_t high,
                 const char* what, uint64_t& number);
     bool one_stick();
+    bool refuse_unknown_option(engine::WideText argument);
+    const KnownOption* nearest_option(engine::WideText name) const;
 
     ToolRequest& request_;
     UsageError& error_;
@@ -129,9 +208,63 @@ bool Parser::command(engine::WideText name) {
         command_name_ = known.name;
         return true;
     }
+    for (const KnownCommand& known : COMMANDS) {
+        if (edit_distance(name, known.name) <= 1) {
+            return refuse("unknown command ", engine::path_text(name), ": did you mean ",
+                          known.name, "?");
+        }
+    }
     return refuse("unknown command ", engine::path_text(name),
                   ": the commands are list, write, "
                   "logs and backup");
+}
+
+// An option of this command that the argument comes close to: one it
+// begins (--dry for --dry-run), one typed with one slip (--dryrun,
+// --serail), or one it abbreviates (--img for --image).
+const KnownOption* Parser::nearest_option(engine::WideText name) const {
+    constexpr uint64_t SHORTEST = 5;  // "--" and three letters
+    for (const KnownOption& known : OPTIONS) {
+        if ((known.commands & command_bit_) == 0)
+            continue;
+        if (edit_distance(name, known.name) <= 1)
+            return &known;
+    }
+    for (const KnownOption& known : OPTIONS) {
+        if ((known.commands & command_bit_) == 0 || name.length < SHORTEST)
+            continue;
+        if (starts_with(known.name, name) || abbreviates(name, known.name))
+            return &known;
+    }
+    return nullptr;
+}
+
+bool Parser::refuse_unknown_option(engine::WideText argument) {
+    const engine::WideText name = name_part(argument);
+    if (name.length < argument.length) {
+        const engine::WideText given{name.data + name.length + 1,
+                                     argument.length - name.length - 1};
+        for (const KnownOption& known : OPTIONS) {
+            if (!equals_ascii(name, known.name))
+                continue;
+            if (!known.takes_value)
+                return refuse("unknown option ", engine::path_text(argument), ": ", known.name,
+                              " takes no value");
+            // One path text at a time: each call reuses the same buffer.
+            text::TextWriter out(error_.data, error_.capacity);
+            text::compose(out, "unknown option ", engine::path_text(argument), ": did you mean ",
+                          known.name, " ");
+            text::compose(out, engine::path_text(given), " (a space between, not =)?");
+            error_.length = out.length();
+            return false;
+        }
+    }
+    const KnownOption* nearest = nearest_option(name);
+    if (nearest != nullptr) {
+        return refuse("unknown option ", engine::path_text(argument), ": did you mean ",
+                      nearest->name, "?");
+    }
+    return refuse("unknown option ", engine::path_text(argument));
 }
 
 bool Parser::option(int argc, const WCHAR* const* argv, int& index) {
@@ -158,7 +291,7 @@ bool Parser::option(int argc, const WCHAR* const* argv, int& index) {
             return refuse(known.name, " needs a value");
         return value(known, given);
     }
-    return refuse("unknown option ", engine::path_text(argument));
+    return refuse_unknown_option(argument);
 }
 
 bool Parser::number(const KnownOption& known, engine::WideText text, uint64_t low, uint64_t high,
@@ -268,6 +401,13 @@ bool Parser::one_stick() {
             "which stick? --serial S (tundra-stick list shows the serial numbers), or "
             "--target FILE");
     }
+    // Both check what a disk says of itself; a file says nothing of the kind,
+    // and an ignored check would pass for one that was made.
+    if (by_file && !options.required_model.is_none())
+        return refuse("--model checks a stick found by --serial: a --target file has no model");
+    if (by_file && seen_[max_gb_index()])
+        return refuse(
+            "--max-gb checks a stick found by --serial: a --target file has no such size");
     return true;
 }
 
@@ -297,11 +437,19 @@ bool Parser::complete() {
     return true;
 }
 
-bool asks_for_help(int argc, const WCHAR* const* argv) {
+// --help anywhere: the help of the command it follows, when argv[1] names
+// one, or else of the whole tool.
+bool asks_for_help(int argc, const WCHAR* const* argv, ToolRequest& request) {
     for (int i = 1; i < argc; ++i) {
         const engine::WideText argument = wide_of(argv[i]);
-        if (equals_ascii(argument, "--help") || equals_ascii(argument, "-h"))
-            return true;
+        if (!equals_ascii(argument, "--help") && !equals_ascii(argument, "-h"))
+            continue;
+        request.help_for = ToolCommand::Help;
+        for (const KnownCommand& known : COMMANDS) {
+            if (argc > 1 && equals_ascii(wide_of(argv[1]), known.name))
+                request.help_for = known.command;
+        }
+        return true;
     }
     return false;
 }
@@ -318,8 +466,9 @@ bool parse_command_line(int argc, const WCHAR* const* argv, ToolRequest& request
     request.options.has_expected_stick = false;
     request.options.has_expected_sha256 = false;
     request.out_path = {};
+    request.help_for = ToolCommand::Help;
     error.length = 0;
-    if (asks_for_help(argc, argv))
+    if (asks_for_help(argc, argv, request))
         return true;
     Parser parser(request, error);
     if (argc < 2) {

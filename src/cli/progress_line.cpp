@@ -16,6 +16,8 @@ const char* stage_name(engine::RunStage stage) {
             return "writing";
         case engine::RunStage::ReadBack:
             return "reading back";
+        case engine::RunStage::Backup:
+            return "backing up";
     }
     return "";
 }
@@ -35,7 +37,9 @@ void ProgressLine::show(engine::RunStage stage, uint64_t done_bytes, uint64_t to
         return;
     char bytes[LINE_WIDTH];
     text::TextWriter line(bytes, sizeof bytes);
-    text::compose(line, "\r", stage_name(stage), " ", percent, "%");
+    // The percent is of the whole run (compare, write and read-back
+    // together), not of the stage beside it.
+    text::compose(line, "\r", percent, "% overall, ", stage_name(stage));
     // Spaces over what a longer line before it left.
     while (line.length() < LINE_WIDTH)
         line.put_char(' ');

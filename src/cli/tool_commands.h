@@ -32,4 +32,8 @@ int run_engine_command(const ToolRequest& request, ToolOutput& output);
 // Everything the tool takes, for --help.
 extern const char HELP_TEXT[];
 
+// What `tundra-stick COMMAND --help` shows: that command's options and an
+// example; HELP_TEXT for Help.
+const char* help_text(ToolCommand command);
+
 }  // namespace cli

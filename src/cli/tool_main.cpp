@@ -23,10 +23,11 @@ int run_tool(int argc, const WCHAR* const* argv, ToolOutput& output) {
     }
     switch (request.command) {
         case ToolCommand::Help: {
+            const char* help = help_text(request.help_for);
             size_t length = 0;
-            while (HELP_TEXT[length] != 0)
+            while (help[length] != 0)
                 ++length;
-            output.out({HELP_TEXT, length});
+            output.out({help, length});
             return EXIT_DONE;
         }
         case ToolCommand::List:

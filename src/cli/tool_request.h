@@ -25,6 +25,9 @@ struct ToolRequest {
     ToolCommand command = ToolCommand::Help;
     engine::WriteOptions options;
     engine::WideText out_path;  // backup's --out
+    // With command Help: the command whose help was asked for, or Help for
+    // the whole tool's.
+    ToolCommand help_for = ToolCommand::Help;
     char serial[SERIAL_CAPACITY] = {};
     char model[MODEL_CAPACITY] = {};
 

@@ -134,8 +134,9 @@ Result compare_range(const TransferContext& context, bool record, uint8_t* image
         }
         const uint64_t done = k * context.chunk_bytes + chunk.length;
         if (done >= next_mark && done < context.length) {
-            report("  compared ", text::Mib{done, 0}, " of ", text::Mib{context.length, 0},
-                   " MiB\n");
+            // Only the compare records places; the read-back runs without.
+            report(record ? "  compared " : "  read back ", text::Mib{done, 0}, " of ",
+                   text::Mib{context.length, 0}, " MiB\n");
             next_mark += PROGRESS_STEP;
         }
     }

@@ -28,9 +28,15 @@ Result check_image_digest(const DiskRegion& image, const uint8_t expected_sha256
         return fail_for_no_digest("the image");
     // Not secret: an ordinary comparison is enough.
     for (size_t i = 0; i < sizeof digest; ++i) {
-        if (digest[i] != expected_sha256[i]) {
-            return fail(IMAGE_NOT_VERIFIED_TEXT);
+        if (digest[i] == expected_sha256[i])
+            continue;
+        // The tool's user made or chose the image: both digests tell them
+        // whether the file or the digest they typed is the wrong one.
+        if (run::run_inputs.stick_tool_texts) {
+            return fail("the image's SHA-256 is ", text::Sha256Hex{digest}, ", not ",
+                        text::Sha256Hex{expected_sha256}, " as --sha256 says: nothing written");
         }
+        return fail(IMAGE_NOT_VERIFIED_TEXT);
     }
     return Result::Success;
 }

@@ -5,8 +5,10 @@
 namespace engine {
 namespace {
 
-// Whether this run has started a write to the stick.
+// Whether this run has started a write to the stick, and whether every
+// write it planned has been stored.
 bool stick_written = false;
+bool all_written = false;
 
 Result fail_for_sleep() {
     if (stick_written) {
@@ -21,10 +23,15 @@ Result fail_for_sleep() {
 
 void begin_stoppable_run() {
     stick_written = false;
+    all_written = false;
 }
 
 void note_stick_written() {
     stick_written = true;
+}
+
+void note_all_written() {
+    all_written = true;
 }
 
 Result stop_if_requested() {
@@ -32,6 +39,18 @@ Result stop_if_requested() {
         return Result::Success;
     if (run::run_inputs.machine_slept.load(std::memory_order_relaxed))
         return fail_for_sleep();
+    // Only the proof was left: the stick holds the image's bytes unless it
+    // failed to store them, and a second run finds nothing to write and
+    // reads it all back.
+    if (all_written) {
+        return fail(
+            "stopped on request after every byte was written, before the read-back ended: the "
+            "stick holds what was written, but it was not verified; ",
+            run::run_inputs.stick_tool_texts
+                ? "run the same command again, without --full, to verify it: it writes nothing "
+                  "where the stick holds the image"
+                : "write it again to verify it (only what differs is written)");
+    }
     if (stick_written) {
         return fail(
             "stopped on request: the stick was left partly written and must be written again");

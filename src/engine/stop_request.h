@@ -16,6 +16,10 @@ void begin_stoppable_run();
 // stop leaves the stick neither as it was nor the image.
 void note_stick_written();
 
+// Called once every write of the run has been stored (flushed): a stop
+// from then on interrupts only the read-back.
+void note_all_written();
+
 // Fails with the stop text when a stop has been asked for, and succeeds
 // otherwise.
 Result stop_if_requested();

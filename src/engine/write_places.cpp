@@ -157,6 +157,7 @@ Result write_and_verify(const TransferContext& context, bool read_back_all,
         enter_stage(RunStage::Write);
         if (write_changed_places(context) != Result::Success)
             return Result::Failed;
+        note_all_written();
         const int64_t write_end = counter_now();
         const double seconds =
             text::seconds_between(write_start, write_end, run::run_inputs.perf_frequency);

@@ -121,6 +121,16 @@ void report_plan(const WritePlan& plan, bool dry_run) {
         report("--fresh: the whole image, partition table included: Tundra makes its data area new "
                "at the next boot (the stick's apps, files and settings are lost)\n");
     }
+    if (!run::run_inputs.stick_tool_texts)
+        return;
+    if (plan.kind == PLAN_TUNDRA_ONLY) {
+        report("plan: only the TUNDRA partition (", text::Mib{plan.length}, " MiB at ",
+               text::Mib{plan.start},
+               " MiB); the data area and the partition table are kept as they are\n");
+    } else {
+        report("plan: the whole image (", text::Mib{plan.length},
+               " MiB), partition table included\n");
+    }
 }
 
 }  // namespace engine

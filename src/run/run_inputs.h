@@ -16,8 +16,8 @@ namespace run {
 
 // The part of a write that moves bytes on the stick: the compare reads it,
 // the write writes the changed places, the read-back reads them and then
-// the whole range again.
-enum class RunStage : uint8_t { Compare, Write, ReadBack };
+// the whole range again. A backup reads the whole stick.
+enum class RunStage : uint8_t { Compare, Write, ReadBack, Backup };
 
 // Often enough for a percentage of any stick to move smoothly, rarely
 // enough that the observer costs nothing beside the transfers.
@@ -49,6 +49,10 @@ struct RunInputs {
     std::atomic<bool> machine_slept{false};
     ProgressObserver progress_observer = nullptr;
     void* progress_context = nullptr;
+    // The stick tool's texts where they differ from the desktop's: the tool
+    // says what the user typed (--sha256) and what the run will do, where the
+    // window has its own fixed texts. Set by the tool before a run.
+    bool stick_tool_texts = false;
 };
 
 extern RunInputs run_inputs;

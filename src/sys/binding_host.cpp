@@ -25,6 +25,8 @@ namespace sys {
 namespace {
 
 thread_local DWORD last_error = 0;
+// The C library's error behind the last code made from one, for its words.
+thread_local int last_errno = 0;
 
 enum class Kind { free, file, event };
 
@@ -67,7 +69,7 @@ HANDLE take_slot(const HostObject& object) {
     return nullptr;
 }
 
-DWORD error_from_errno(int e) {
+DWORD code_of_errno(int e) {
     switch (e) {
         case ENOENT:
             return ERROR_FILE_NOT_FOUND;
@@ -86,8 +88,47 @@ DWORD error_from_errno(int e) {
             return ERROR_TOO_MANY_OPEN_FILES;
         case EINVAL:
             return ERROR_INVALID_PARAMETER;
+        case EROFS:
+            // What Windows says of a write to a write-protected medium.
+            return ERROR_WRITE_PROTECT;
         default:
             return ERROR_GEN_FAILURE;
+    }
+}
+
+DWORD error_from_errno(int e) {
+    last_errno = e;
+    return code_of_errno(e);
+}
+
+// The C library's error that a code stands for: the one it was made from
+// when it is the last, else the usual one.
+int errno_of_code(DWORD code) {
+    if (last_errno != 0 && code_of_errno(last_errno) == code)
+        return last_errno;
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+            return ENOENT;
+        case ERROR_PATH_NOT_FOUND:
+            return ENOTDIR;
+        case ERROR_ACCESS_DENIED:
+            return EACCES;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return EMFILE;
+        case ERROR_INVALID_PARAMETER:
+            return EINVAL;
+        case ERROR_WRITE_PROTECT:
+            return EROFS;
+        case ERROR_GEN_FAILURE:
+            return EIO;
+        default:
+            return 0;
     }
 }
 
@@ -252,7 +293,7 @@ HANDLE WINAPI host_CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATT
     if ((file_flags & FILE_FLAG_BACKUP_SEMANTICS) == 0 && fstat(fd, &info) == 0 &&
         S_ISDIR(info.st_mode)) {
         close(fd);
-        last_error = ERROR_ACCESS_DENIED;
+        last_error = error_from_errno(EISDIR);
         return INVALID_HANDLE_VALUE;
     }
     HostObject file;
@@ -700,16 +741,33 @@ BOOL WINAPI host_SetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS 
     return TRUE;
 }
 
+// All of it, or -1 with errno: a file on Windows takes a whole write or fails
+// it (a full disk fails with ERROR_DISK_FULL), where POSIX may store part
+// of it and report the rest on the next call.
+ssize_t write_whole(int fd, const void* buffer, DWORD count, const OVERLAPPED* ov) {
+    const char* bytes = static_cast<const char*>(buffer);
+    DWORD written = 0;
+    while (written < count) {
+        const ssize_t moved = ov == nullptr
+                                  ? write(fd, bytes + written, count - written)
+                                  : pwrite(fd, bytes + written, count - written,
+                                           static_cast<off_t>(overlapped_offset(ov) + written));
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved <= 0)
+            return moved < 0 || written == 0 ? moved : written;
+        written += static_cast<DWORD>(moved);
+    }
+    return written;
+}
+
 BOOL WINAPI host_WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov) {
     const int fd = file_fd(h);
     if (fd < 0)
         return fail_with(ERROR_INVALID_HANDLE);
-    if (ov == nullptr)
-        return complete_transfer(write(fd, buffer, count), done, nullptr);
-    if (ov->hEvent != nullptr)
+    if (ov != nullptr && ov->hEvent != nullptr)
         signal_event(ov->hEvent, false);
-    const ssize_t moved = pwrite(fd, buffer, count, static_cast<off_t>(overlapped_offset(ov)));
-    return complete_transfer(moved, done, ov);
+    return complete_transfer(write_whole(fd, buffer, count, ov), done, ov);
 }
 
 HANDLE WINAPI host_CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL initial_state,
@@ -882,6 +940,55 @@ BOOL WINAPI host_SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
 
 BOOL WINAPI host_GetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD) {
     return fail_with(ERROR_INVALID_HANDLE);
+}
+
+// A system message: the C library's words for the error a code stands for
+// (strerror_r), as UTF-16; 0 with ERROR_MR_MID_NOT_FOUND for a code that
+// stands for none, as Windows answers for a number it has no text for.
+DWORD WINAPI host_FormatMessageW(DWORD flags, LPCVOID, DWORD id, DWORD, LPWSTR buffer,
+                                 DWORD capacity, va_list*) {
+    const int e = (flags & FORMAT_MESSAGE_FROM_SYSTEM) != 0 ? errno_of_code(id) : 0;
+    if (e == 0 || buffer == nullptr) {
+        last_error = ERROR_MR_MID_NOT_FOUND;
+        return 0;
+    }
+    static thread_local char words[256];
+    const char* text = strerror_r(e, words, sizeof words);
+    DWORD n = 0;
+    for (; text[n] != 0; ++n) {
+        // The C library's messages are ASCII in the C and UTF-8 locales.
+        if (n + 1 >= capacity) {
+            last_error = ERROR_INSUFFICIENT_BUFFER;
+            return 0;
+        }
+        buffer[n] = static_cast<unsigned char>(text[n]);
+    }
+    buffer[n] = 0;
+    return n;
+}
+
+// What tells one file from another: the device and inode stand for the
+// volume serial number and the file index.
+BOOL WINAPI host_GetFileInformationByHandle(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+    const int fd = file_fd(h);
+    if (fd < 0)
+        return fail_with(ERROR_INVALID_HANDLE);
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return fail_with(error_from_errno(errno));
+    *info = BY_HANDLE_FILE_INFORMATION{};
+    info->dwFileAttributes =
+        S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    const uint64_t device = status.st_dev;
+    const uint64_t index = status.st_ino;
+    const uint64_t size = static_cast<uint64_t>(status.st_size);
+    info->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+    info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    info->nFileSizeLow = static_cast<DWORD>(size);
+    info->nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
+    info->nFileIndexHigh = static_cast<DWORD>(index >> 32);
+    info->nFileIndexLow = static_cast<DWORD>(index);
+    return TRUE;
 }
 
 // The host has no Windows token: a process here is never elevated unless a

@@ -3,6 +3,7 @@
 // same code compiles unchanged in both builds.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -47,6 +48,27 @@ typedef union _ULARGE_INTEGER {
     } u;
     ULONGLONG QuadPart;
 } ULARGE_INTEGER, *PULARGE_INTEGER;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME;
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
 
 typedef DWORD EXECUTION_STATE;
 #define ES_SYSTEM_REQUIRED 0x00000001u
@@ -238,6 +260,7 @@ typedef struct _IO_STATUS_BLOCK {
 #define ERROR_BAD_PATHNAME 161u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_MORE_DATA 234u
+#define ERROR_MR_MID_NOT_FOUND 317u
 #define ERROR_IO_INCOMPLETE 996u
 #define ERROR_IO_PENDING 997u
 #define ERROR_NO_MORE_FILES 18u

@@ -187,7 +187,18 @@ TEST(CommandLine, RefusalsNameTheOption) {
         {{"write", "--image", "--fresh"}, "--image needs a value"},
         {{"write", "--image", ""}, "--image needs a value"},
         {write_with({"--bogus"}), "unknown option --bogus"},
-        {write_with({"--image=b"}), "unknown option --image=b"},
+        {write_with({"--image=b"}),
+         "unknown option --image=b: did you mean --image b (a space between, not =)?"},
+        {write_with({"--fresh=yes"}), "unknown option --fresh=yes: --fresh takes no value"},
+        {write_with({"--img"}), "unknown option --img: did you mean --image?"},
+        {write_with({"--dryrun"}), "unknown option --dryrun: did you mean --dry-run?"},
+        {write_with({"--serail", "S"}), "unknown option --serail: did you mean --serial?"},
+        {write_with({"--dry"}), "unknown option --dry: did you mean --dry-run?"},
+        {{"wirte"}, "unknown command wirte: did you mean write?"},
+        {write_with({"--model", "Flash"}),
+         "--model checks a stick found by --serial: a --target file has no model"},
+        {{"logs", "--target", "t", "--logs", "d", "--max-gb", "64"},
+         "--max-gb checks a stick found by --serial: a --target file has no such size"},
         {write_with({"extra"}), "unexpected extra: options start with --"},
         {write_with({"--image", "b"}), "--image is given twice"},
         {{"list", "--fresh"}, "list does not take --fresh"},
@@ -259,6 +270,45 @@ struct Captured : cli::ToolOutput {
     void out(text::ByteText t) override { out_text.append(t.data, t.length); }
     void err(text::ByteText t) override { err_text.append(t.data, t.length); }
 };
+
+// `tundra-stick COMMAND --help`: that command's options and an example,
+// and none of another command's.
+TEST(CommandLine, EachCommandHasItsOwnHelp) {
+    const struct {
+        const char* command;
+        const char* usage;
+        std::vector<const char*> has;
+        std::vector<const char*> has_not;
+    } cases[] = {
+        {"write",
+         "usage: tundra-stick write --image FILE (--serial S | --target FILE) [OPTIONS]\n",
+         {"\n  --sha256 HEX", "\n  --dry-run", "\nexamples:\n  tundra-stick write --image "},
+         {"--out"}},
+        {"logs",
+         "usage: tundra-stick logs (--serial S | --target FILE) --logs DIR\n",
+         {"\n  --logs DIR", "\nexample:\n  tundra-stick logs --target "},
+         {"--image", "--out"}},
+        {"backup",
+         "usage: tundra-stick backup (--serial S | --target FILE) --out FILE\n",
+         {"\n  --out FILE", "\nexample:\n  tundra-stick backup --target "},
+         {"--image", "--logs"}},
+        {"list", "usage: tundra-stick list\n", {"\nexample:\n  tundra-stick list\n"}, {"--"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        for (const char* help : {"--help", "-h"}) {
+            Captured shown;
+            const CommandLine line = line_of({c.command, "--fresh", help});
+            EXPECT_EQ(cli::run_tool(line.argc(), line.argv(), shown), cli::EXIT_DONE);
+            EXPECT_EQ(shown.err_text, "");
+            EXPECT_EQ(shown.out_text.rfind(c.usage, 0), 0u) << shown.out_text;
+            for (const char* part : c.has)
+                EXPECT_NE(shown.out_text.find(part), std::string::npos) << part;
+            for (const char* part : c.has_not)
+                EXPECT_EQ(shown.out_text.find(part), std::string::npos) << part;
+        }
+    }
+}
 
 TEST(CommandLine, TheToolAnswersUsageAndHelp) {
     Captured refused;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -297,6 +298,87 @@ TEST_F(SessionGuards, SleepDuringAWriteStopsItAndSaysSo) {
     expect_all_released();
 }
 #endif
+
+// Ctrl+C once every byte is written, while the stick is read back: the
+// stick holds the image but no one has seen it, and the same command again
+// verifies it without writing a byte.
+TEST_F(EngineCommandGuards, CtrlCDuringTheReadBackSaysTheStickIsWrittenButNotVerified) {
+    const fixtures::Bytes image = fixtures::read_file(fixtures::real_image_path("real-fat12.img"));
+    fixtures::TempFile image_file("read-back-stop.img", image);
+    machine.add_stick({4, "Tundra", "Flash", "RS0004", 16 * MIB}).contents.assign(16 * MIB, 0);
+    machine.add_volume(STICK_VOLUME, {{4, MIB, 15 * MIB}});
+    const std::vector<std::string> write = {
+        "write", "--image", image_file.narrow(), "--serial", "RS0004", "--fresh", "--full"};
+    Captured output;
+    int exit_code = 0;
+    {
+        fixtures::ActAt press(fixtures::RunPoint::SlotReadAfterWrites, 2,
+                              [] { EXPECT_TRUE(console_handler(CTRL_C_EVENT)); });
+        exit_code = run_tool(write, output);
+    }
+    EXPECT_EQ(exit_code, cli::EXIT_FAILED);
+    EXPECT_EQ(output.err_text,
+              "stopped on request after every byte was written, before the read-back ended: the "
+              "stick holds what was written, but it was not verified; run the same command "
+              "again, without --full, to verify it: it writes nothing where the stick holds the "
+              "image\n");
+    const size_t writes = machine.writes().size();
+    std::vector<std::string> without_full = write;
+    without_full.pop_back();
+    Captured again;
+    EXPECT_EQ(run_tool(without_full, again), cli::EXIT_DONE) << again.err_text;
+    EXPECT_NE(again.out_text.find("the stick already holds this image: nothing written\n"),
+              std::string::npos)
+        << again.out_text;
+    EXPECT_EQ(machine.writes().size(), writes) << "the second run wrote";
+}
+
+// Ctrl+C during a backup: the partial file is removed and the reason says so.
+decltype(sys::calls.WriteFile) write_below = nullptr;
+int backup_pieces = 0;
+BOOL WINAPI press_ctrl_c_at_second_piece(HANDLE h, LPCVOID bytes, DWORD count, LPDWORD done,
+                                         LPOVERLAPPED ov) {
+    if (ov == nullptr && count == 4 * MIB && ++backup_pieces == 2) {
+        EXPECT_TRUE(console_handler(CTRL_C_EVENT));
+    }
+    return write_below(h, bytes, count, done, ov);
+}
+
+TEST_F(EngineCommandGuards, CtrlCDuringABackupRemovesItsFileAndSaysSo) {
+    fixtures::TempFile stick("backup-stop-stick.img", fixtures::Bytes(16 * MIB, 7));
+    fixtures::TempFolder folder("backup-stop");
+    const std::string out = folder.narrow("backup.img");
+    write_below = sys::calls.WriteFile;
+    backup_pieces = 0;
+    sys::calls.WriteFile = press_ctrl_c_at_second_piece;
+    Captured output;
+    const int exit_code = run_tool({"backup", "--target", stick.narrow(), "--out", out}, output);
+    sys::calls.WriteFile = write_below;
+    EXPECT_EQ(exit_code, cli::EXIT_FAILED);
+    EXPECT_EQ(output.err_text, "stopped on request: the stick is as it was; the partial backup " +
+                                   out + " was removed\n");
+    EXPECT_EQ(backup_pieces, 2);
+    EXPECT_FALSE(std::ifstream(out).good()) << "the partial backup is still there";
+}
+
+// A backup shows how far it is, on a console, in the same line as a write:
+// the percent named for what it counts.
+TEST_F(EngineCommandGuards, ABackupShowsItsProgressOnAConsole) {
+    struct Console : Captured {
+        bool err_is_console() override { return true; }
+    };
+    fixtures::TempFile stick("backup-progress-stick.img", fixtures::Bytes(16 * MIB, 7));
+    fixtures::TempFolder folder("backup-progress");
+    Console output;
+    EXPECT_EQ(
+        run_tool({"backup", "--target", stick.narrow(), "--out", folder.narrow("b.img")}, output),
+        cli::EXIT_DONE)
+        << output.err_text;
+    for (const char* shown :
+         {"\r25% overall, backing up", "\r50% overall, backing up", "\r100% overall, backing up"}) {
+        EXPECT_NE(output.err_text.find(shown), std::string::npos) << shown;
+    }
+}
 
 // Windows ends the process as soon as the handler of a closing console
 // returns: it returns only once the run is over (and so has released the

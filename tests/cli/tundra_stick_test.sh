@@ -55,6 +55,7 @@ cp "$images/wifi-old-100.img" "$work/stick.img"
 run write --image "$image_arg" --target "$(as_arg "$work/stick.img")"
 expect_rc 0 "write"
 [ "$(head -n1 <<<"$out")" = "image: $image_arg, 6.0 MiB" ] || fail "write: first line: $(head -n1 <<<"$out")"
+has_line "plan: only the TUNDRA partition (4.0 MiB at 1.0 MiB); the data area and the partition table are kept as they are" "write"
 has_line "the stick's saved Wi-Fi networks (TUNDRA\\WIFI.KEY) will be carried over" "write"
 has_line "carried over the saved Wi-Fi networks (TUNDRA\\WIFI.KEY, read back as written)" "write"
 case $(tail -n1 <<<"$out") in
@@ -88,6 +89,7 @@ for checked in "" "--sha256 $image_sha"; do
   run write --image "$image_arg" --target "$(as_arg "$work/blank.img")" $checked
   expect_rc 0 "write onto a blank target ${checked:+with --sha256}"
   has_line "image sha256 $image_sha" "write onto a blank target ${checked:+with --sha256}"
+  has_line "plan: the whole image (6.0 MiB), partition table included" "write onto a blank target"
   grep -q "^read all 6.0 MiB back in .* s: stick sha256 $image_sha\$" <<<"$out" ||
     fail "write onto a blank target ${checked:+with --sha256}: no read-back line with its digest"
   cmp -s "$images/wifi-new.img" "$work/blank.img" || fail "write onto a blank target: not the image"
@@ -167,6 +169,94 @@ expect_rc 1 "write onto a small target"
 [ "$(head -n1 <<<"$err")" = "the image (6.0 MiB) is larger than the stick (1.0 MiB)" ] ||
   fail "write onto a small target: $err"
 
+# Failures in words. The system's words for a Windows error are the C
+# library's on the host and Windows' own (here Wine's) in the Windows build.
+if [ -n "$emulator" ]; then
+  words_2="File not found"
+  words_5="Access denied"
+  words_5_folder=$words_5
+else
+  words_2="No such file or directory"
+  words_5_folder="Is a directory"
+fi
+# expect_err NAME EXIT-CODE STDERR ARGS...: the exact lines on standard error.
+expect_err() {
+  local name=$1 code=$2 expected=$3
+  shift 3
+  run "$@"
+  expect_rc "$code" "$name"
+  [ "$err" = "$expected" ] || fail "$name: stderr is"$'\n'"$err"$'\n'"not"$'\n'"$expected"
+}
+cp "$images/wifi-old-100.img" "$work/kept.img"
+kept=$(as_arg "$work/kept.img")
+missing=$(as_arg "$work/missing.img")
+mkdir -p "$work/a folder.img"
+folder_arg=$(as_arg "$work/a folder.img")
+expect_err "a missing image" 1 \
+  "cannot open the image $missing (Windows error 2: $words_2)
+no file has that name there: check the name and its folder" \
+  write --image "$missing" --target "$kept"
+expect_err "a folder as the image" 1 \
+  "cannot open the image $folder_arg (Windows error 5: $words_5_folder)
+$folder_arg is a folder: give a file" \
+  write --image "$folder_arg" --target "$kept"
+expect_err "a missing target file" 1 \
+  "cannot open the target file $missing (Windows error 2: $words_2)
+a target file must exist and be at least as large as the image: make one first (truncate -s 8G stick.img on Linux, fsutil file createnew stick.img 8000000000 on Windows)" \
+  write --image "$image_arg" --target "$missing"
+wrong_sha=$(printf '%064d' 0)
+expect_err "a wrong digest" 1 \
+  "the image's SHA-256 is $image_sha, not $wrong_sha as --sha256 says: nothing written" \
+  write --image "$image_arg" --target "$kept" --sha256 "$wrong_sha"
+[ "$out" = "image: $image_arg, 6.0 MiB" ] || fail "a wrong digest: more than the image line: $out"
+# Image and target one file, by any name: refused before anything is read.
+ln -sf "$work/kept.img" "$work/link.img"
+same="--image and --target are the same file: a file written onto itself proves nothing (give --target a file that stands in for the stick)"
+for other in "$work/kept.img" "$work/./kept.img" "$work/link.img"; do
+  expect_err "the same file as $other" 2 "$same" write --image "$kept" --target "$(as_arg "$other")"
+  [ -z "$out" ] || fail "the same file as $other: printed $out"
+done
+cmp -s "$images/wifi-old-100.img" "$work/kept.img" || fail "a failed or refused write changed the target"
+
+# A read-only file system and a full disk, each a small file system in a
+# private mount namespace: only on the host build (Wine's server, which opens
+# the files, sees no such namespace) and only where one can be made.
+# in_namespace SETUP ARGS...: the tool after SETUP, with $1 a fresh folder.
+in_namespace() {
+  local setup=$1
+  shift
+  rm -rf "$work/ns"
+  mkdir -p "$work/ns"
+  unshare -m bash -c "$setup"' || exit 99; "$@"; rc=$?; ls -A "$0" >"$0.left"; exit $rc' \
+    "$work/ns" "$tool" "$@" >"$work/out" 2>"$work/err"
+  rc=$?
+  out=$(cat "$work/out")
+  err=$(cat "$work/err")
+}
+if [ -z "$emulator" ] && unshare -m true 2>/dev/null; then
+  in_namespace 'mount -t tmpfs -o size=8m none "$0" && cp "'"$work/kept.img"'" "$0/t.img" &&
+    mount -o remount,ro "$0"' write --image "$image_arg" --target "$work/ns/t.img"
+  expect_rc 1 "a read-only target"
+  [ "$err" = "cannot open the target file $work/ns/t.img (Windows error 19: Read-only file system)
+the file is on a read-only disk or file system: put it on a writable one, or make that writable" ] ||
+    fail "a read-only target: $err"
+  in_namespace 'mount -t tmpfs -o size=2m none "$0"' \
+    backup --target "$work/kept.img" --out "$work/ns/backup.img"
+  expect_rc 1 "a backup onto a full disk"
+  [ "$err" = "cannot write $work/ns/backup.img (Windows error 112: No space left on device): the disk is full; the backup needs 6.0 MiB, the whole stick; the partial backup $work/ns/backup.img was removed
+the disk is full: make room on it, or choose another disk" ] || fail "a backup onto a full disk: $err"
+  [ -z "$(cat "$work/ns.left")" ] || fail "a backup onto a full disk left $(cat "$work/ns.left")"
+else
+  echo "skipped: a read-only target and a full disk (the host build only, where it can make a private mount namespace)"
+fi
+
+# logs on a stick whose TUNDRA folder holds no logs says so.
+cp "$images/wifi-new-nokey.img" "$work/no-logs.img"
+run logs --target "$(as_arg "$work/no-logs.img")" --logs "$(as_arg "$work/no logs")"
+expect_rc 0 "logs with none to copy"
+[ "$out" = "the stick's TUNDRA folder holds no logs (no TXT, BIN or KLOG.OLD file, nothing in TUNDRA\\LOGS): nothing copied" ] ||
+  fail "logs with none to copy: $out"
+
 run --help
 expect_rc 0 "--help"
 [ "$(head -n1 <<<"$out")" = "usage: tundra-stick COMMAND [OPTIONS]" ] || fail "--help: $out"
@@ -200,6 +290,13 @@ refused "give --serial or --target, not both" "${write[@]}" --serial SN0001
 refused "which image? --image FILE" write --target "$target"
 refused "list does not take --fresh" list --fresh
 refused "where to? --out FILE" backup --target "$target"
+refused "--model checks a stick found by --serial: a --target file has no model" \
+  "${write[@]}" --model Flash
+refused "--max-gb checks a stick found by --serial: a --target file has no such size" \
+  backup --target "$target" --out "$target.copy" --max-gb 64
+refused "unknown option --img: did you mean --image?" write --img "$image_arg" --target "$target"
+refused "unknown option --image=$image_arg: did you mean --image $image_arg (a space between, not =)?" \
+  write "--image=$image_arg" --target "$target"
 cmp -s "$images/wifi-old-100.img" "$work/untouched.img" || fail "a refused command line wrote"
 
 if [ "$failures" -ne 0 ]; then

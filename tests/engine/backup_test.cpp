@@ -80,6 +80,10 @@ TEST_F(Backup, ABackupThatFailsLeavesNoFileAndClaimsNothing) {
     fixtures::TempFolder folder("backup-fails");
     const fixtures::WideString out = folder.wide("stick.img");
     const std::string named_out = folder.narrow("stick.img");
+    // Each reason ends with the news that no partial file is left; a full
+    // disk says how much room the backup takes.
+    const std::string removed = "; the partial backup " + named_out + " was removed";
+    const std::string needs = ": the disk is full; the backup needs 9.0 MiB, the whole stick";
     const struct {
         const char* name;
         std::function<void(sim::Machine&)> arrange;
@@ -87,18 +91,21 @@ TEST_F(Backup, ABackupThatFailsLeavesNoFileAndClaimsNothing) {
     } cases[] = {
         // The second of the backup's reads, at 4 MiB.
         {"a failed read", [](sim::Machine& m) { m.fail_call("ReadFile", ERROR_GEN_FAILURE, 2); },
-         "a read at 4194304 failed (Windows error 31)"},
+         "a read at 4194304 failed (Windows error 31)" + removed},
         {"a failed write", [](sim::Machine& m) { m.fail_call("WriteFile", ERROR_DISK_FULL, 2); },
-         "cannot write " + named_out + " (Windows error 112)"},
+         "cannot write " + named_out + " (Windows error 112)" + needs + removed},
+        {"a failed write, the handle's disk full",
+         [](sim::Machine& m) { m.fail_call("WriteFile", ERROR_HANDLE_DISK_FULL, 2); },
+         "cannot write " + named_out + " (Windows error 39)" + needs + removed},
         {"a short write",
          [](sim::Machine&) {
              write_below = sys::calls.WriteFile;
              sys::calls.WriteFile = short_write;
          },
-         "cannot write " + named_out + ": the disk is full"},
+         "cannot write " + named_out + needs + removed},
         {"a failed flush",
          [](sim::Machine& m) { m.fail_call("FlushFileBuffers", ERROR_GEN_FAILURE); },
-         "cannot write " + named_out + " (Windows error 31)"},
+         "cannot write " + named_out + " (Windows error 31)" + removed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -24,6 +24,10 @@ const std::string AS_IT_WAS =
     "stopped on request before anything was written: the stick is as it was";
 const std::string PARTLY_WRITTEN =
     "stopped on request: the stick was left partly written and must be written again";
+const std::string ALL_WRITTEN =
+    "stopped on request after every byte was written, before the read-back ended: the stick "
+    "holds what was written, but it was not verified; write it again to verify it (only what "
+    "differs is written)";
 
 class StopRequest : public fixtures::EngineRunTest {
   protected:
@@ -99,7 +103,7 @@ TEST_F(StopRequest, ARunStoppedAnywhereLetsEveryTransferEndAndReleasesTheStick) 
         {"mid-compare", RunPoint::SlotRead, 3, false, &AS_IT_WAS, 0},
         // The third write goes out, with the first two still in flight.
         {"mid-write", RunPoint::SlotWrite, 3, true, &PARTLY_WRITTEN, 3},
-        {"mid-read-back", RunPoint::SlotReadAfterWrites, 2, true, &PARTLY_WRITTEN, 8},
+        {"mid-read-back", RunPoint::SlotReadAfterWrites, 2, true, &ALL_WRITTEN, 8},
     };
     for (const StopCase& c : cases) {
         SCOPED_TRACE(c.name);

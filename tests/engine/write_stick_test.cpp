@@ -271,24 +271,27 @@ TEST_F(WriteStickRun, FullWritesEveryChunk) {
     EXPECT_TRUE(starts_with(lines[3], "wrote 5.0 MiB in "));
 }
 
+// The compare's progress lines, and the read-back's, which say so.
 TEST_F(WriteStickRun, CompareProgressEvery64MiB) {
     const struct {
         uint64_t size;
+        bool dry_run;
         std::vector<std::string> progress;
     } cases[] = {
-        {(64ull << 20) - 512, {}},
-        {128ull << 20, {"  compared 64 of 128 MiB\n"}},
+        {(64ull << 20) - 512, true, {}},
+        {128ull << 20, true, {"  compared 64 of 128 MiB\n"}},
+        {128ull << 20, false, {"  compared 64 of 128 MiB\n", "  read back 64 of 128 MiB\n"}},
     };
     for (const auto& c : cases) {
         fixtures::TempFile image("progress.img", c.size);
         fixtures::TempFile target("progress-target.img", c.size);
         engine::WriteOptions options;
         options.target_file = target.wide();
-        options.dry_run = true;
+        options.dry_run = c.dry_run;
         ASSERT_EQ(run(image, options), engine::Result::Success) << failure_text();
         std::vector<std::string> progress;
         for (const std::string& line : lines) {
-            if (starts_with(line, "  compared "))
+            if (starts_with(line, "  compared ") || starts_with(line, "  read back "))
                 progress.push_back(line);
         }
         EXPECT_EQ(progress, c.progress) << c.size;

@@ -435,6 +435,12 @@ Result copy_logs(const TargetDisk& stick, WideText folder, uint32_t& skipped) {
     Result result = run::hold_folder(folder, logs_walk(), copy_run.folder);
     if (result == Result::Success)
         result = copy_tundra_directory(volume, tundra_cluster, folder, skipped);
+    // Silence here would read as a copy that worked.
+    if (result == Result::Success && copy_run.file_count == 0 && skipped == 0) {
+        engine::report(
+            "the stick's TUNDRA folder holds no logs (no TXT, BIN or KLOG.OLD file, nothing in "
+            "TUNDRA\\LOGS): nothing copied\n");
+    }
     end_copy_run(result);
     return result;
 }

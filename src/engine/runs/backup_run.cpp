@@ -1,6 +1,7 @@
 #include "engine/engine_workspace.h"
 #include "engine/image_digest.h"
 #include "engine/run_names.h"
+#include "engine/run_progress.h"
 #include "engine/runs/read_only_runs.h"
 #include "engine/stop_request.h"
 #include "engine/target_disk.h"
@@ -90,8 +91,27 @@ void discard_output(HANDLE file) {
     (void)sys::CloseHandle(file);
 }
 
-Result cannot_write(WideText path) {
-    return fail("cannot write ", path_text(path), " (Windows error ", sys::GetLastError(), ")");
+// A full disk is the common way a backup fails: the reason says how much
+// room the whole stick takes.
+Result cannot_write(WideText path, uint64_t needed_bytes) {
+    const DWORD code = sys::GetLastError();
+    if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) {
+        return fail("cannot write ", path_text(path), " (Windows error ", code,
+                    "): the disk is full; the backup needs ", text::Mib{needed_bytes},
+                    " MiB, the whole stick");
+    }
+    return fail("cannot write ", path_text(path), " (Windows error ", code, ")");
+}
+
+// The reason of a backup whose file was made and then removed: so that the
+// user knows no partial file is left to be taken for a backup.
+Result say_file_removed(WideText path) {
+    static char reason[run::FAILURE_REASON_CAPACITY];
+    const text::ByteText so_far = failure_reason();
+    for (size_t i = 0; i < so_far.length; ++i)
+        reason[i] = so_far.data[i];
+    return fail(text::ByteText{reason, so_far.length}, "; the partial backup ", path_text(path),
+                " was removed");
 }
 
 // Every byte of the target, in order, into the file and the digest.
@@ -102,21 +122,25 @@ Result copy_whole_target(const TargetDisk& target, HANDLE file, WideText path, u
     for (uint64_t offset = 0; offset < target.size;) {
         const uint64_t rest = target.size - offset;
         const uint32_t count = rest < BACKUP_PIECE ? static_cast<uint32_t>(rest) : BACKUP_PIECE;
-        if (stop_if_requested() != Result::Success ||
-            read_exact_at(target.handle, target.overlapped, offset, buffer, count) !=
-                Result::Success) {
+        if (run::run_inputs.stop_requested.load(std::memory_order_relaxed))
+            return fail("stopped on request: the stick is as it was");
+        if (read_exact_at(target.handle, target.overlapped, offset, buffer, count) !=
+            Result::Success) {
             return Result::Failed;
         }
         DWORD written = 0;
         if (!sys::WriteFile(file, buffer, count, &written, nullptr))
-            return cannot_write(path);
-        if (written != count)
-            return fail("cannot write ", path_text(path), ": the disk is full");
+            return cannot_write(path, target.size);
+        if (written != count) {
+            return fail("cannot write ", path_text(path), ": the disk is full; the backup needs ",
+                        text::Mib{target.size}, " MiB, the whole stick");
+        }
         hash::sha256_update(state, buffer, count);
+        count_progress(count);
         offset += count;
     }
     if (!sys::FlushFileBuffers(file))
-        return cannot_write(path);
+        return cannot_write(path, target.size);
     if (!hash::sha256_final(state, digest))
         return fail_for_no_digest("the stick");
     return Result::Success;
@@ -190,11 +214,17 @@ Result back_up_stick(const WriteOptions& options, WideText out_path) {
     if (result == Result::Success)
         result = create_backup_file(out, folder, file);
     if (result == Result::Success) {
+        begin_progress({target.size, 0, 0, 0});
+        enter_stage(RunStage::Backup);
         result = copy_whole_target(target, file, out.whole, digest);
-        if (result == Result::Success)
+        if (result == Result::Success) {
+            end_progress();
             (void)sys::CloseHandle(file);
-        else
+        } else {
+            abandon_progress();
             discard_output(file);
+            (void)say_file_removed(out_path);
+        }
     }
     run::let_go(folder);
     release_volumes();

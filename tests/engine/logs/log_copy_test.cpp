@@ -227,7 +227,11 @@ TEST_F(LogCopy, SticksWithoutLogs) {
          no_tundra.disk(),
          {"no TUNDRA folder on the stick: no logs to copy\n"},
          false},
-        {"an empty TUNDRA folder", empty_tundra.disk(), {}, true},
+        {"an empty TUNDRA folder",
+         empty_tundra.disk(),
+         {"the stick's TUNDRA folder holds no logs (no TXT, BIN or KLOG.OLD file, nothing in "
+          "TUNDRA\\LOGS): nothing copied\n"},
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
