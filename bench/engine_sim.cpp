@@ -85,13 +85,14 @@ uint64_t time_of(const std::vector<Line>& lines, const char* start) {
 }
 
 // The run's transfers start with the compare's read of the first chunk into
-// slot 0 (with --full, the first write from slot 0); the small reads before
-// it (partition table, saved networks) are not part of it.
+// slot 0 (with --full, the first write, from slot 0: the partition tables
+// are written last, so it is not the one at offset 0); the small reads
+// before it (partition table, saved networks) are not part of it.
 uint64_t transfers_start(const sim::Machine& machine) {
     for (const sim::TransferRecord& t : machine.transfers()) {
         const void* slot_0 =
             t.writing ? engine::workspace.image_slots[0] : engine::workspace.stick_slots[0];
-        if (t.buffer == slot_0 && t.offset == 0)
+        if (t.buffer == slot_0 && (t.writing || t.offset == 0))
             return t.issued_ns;
     }
     fprintf(stderr, "engine_sim: the run's first transfer is missing\n");

@@ -44,10 +44,12 @@ struct EngineWorkspace {
     HANDLE locked_volumes[MAX_LOCKED_VOLUMES];
     uint64_t locked_volume_count;
     // The digests of a run: the image side, and the stick side on read-back
-    // and backup. Kept for the process: the platform's hash inside each is
-    // made once and serves every run.
+    // and backup; the whole image file when only a part of it is the range.
+    // Kept for the process: the platform's hash inside each is made once and
+    // serves every run.
     hash::Sha256 image_hash;
     hash::Sha256 stick_hash;
+    hash::Sha256 file_hash;
 };
 
 static_assert(SLOT_BUFFER_BYTES % TRANSFER_ALIGNMENT == 0);

@@ -1,8 +1,12 @@
+// The image's digests: its check against the expected SHA-256, the image
+// bytes outside the compare's reads that the check needs, and when a range's
+// digest can rest on the image staying as it is.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/run_names.h"
+#include "engine/transfer.h"
 #include "engine/write_options.h"
 
 namespace engine {
@@ -14,16 +18,21 @@ constexpr char IMAGE_NOT_VERIFIED_TEXT[] = "Tundra image verification failed. Do
 // bytes.
 Result fail_for_no_digest(const char* what);
 
-// Reads the whole image and compares its SHA-256 with the expected one.
-Result check_image_digest(const DiskRegion& image, const uint8_t expected_sha256[32]);
+// The verdict on the digest of the whole image file: the expected one, or
+// the run fails.
+Result judge_image_digest(const uint8_t sha256[32], const uint8_t expected_sha256[32]);
 
-// The image range's digest when it is certain without reading the range:
-// the image was opened without write sharing (which `has_expected_sha256`
-// decides), its whole-file digest was checked, and the range is exactly the
-// whole file, from its first byte to its last. Null otherwise: a range
-// shorter than the file, or starting past its first byte, is other bytes.
-const uint8_t* known_range_digest(const WriteOptions& options, uint64_t range_start,
-                                  uint64_t range_length, uint64_t image_size);
+// Reads the bytes of the image from `first` to `end` in pieces of the
+// context's chunk, into the slots' image buffers in turn, and hands each to
+// `digests` (hash_lane.h).
+Result hash_image_span(const TransferContext& context, uint64_t first, uint64_t end,
+                       uint8_t digests);
+
+// For a run that failed before its compare gave the image's verdict: reads
+// the whole image once, and when it is not the expected one, that becomes
+// the reason, as when the check came before everything else. Otherwise (the
+// image is right, or could not be read) the run's own reason stays.
+void recheck_image_after_failure(const DiskRegion& image, const uint8_t expected_sha256[32]);
 
 // Whether nobody can write the image while the run holds it, so that every
 // pass over a range reads the same bytes.

@@ -1,11 +1,13 @@
 // The host binding: a small POSIX stand-in for the Windows calls that the
 // host build needs. Files are regular files (share modes are not enforced:
 // POSIX has none); overlapped transfers are positioned reads and writes that
-// complete inside the call; events are condition variables. There are no
+// complete inside the call; events are condition variables, threads are
+// POSIX threads that signal their handle when they end. There are no
 // disks, volumes or tokens here: tests that need them install the simulated
 // machine over this table.
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -28,13 +30,18 @@ thread_local DWORD last_error = 0;
 // The C library's error behind the last code made from one, for its words.
 thread_local int last_errno = 0;
 
-enum class Kind { free, file, event };
+enum class Kind { free, file, event, thread };
 
 struct HostObject {
     Kind kind = Kind::free;
     int fd = -1;
     bool manual_reset = false;
-    bool signalled = false;
+    bool signalled = false;  // an event that is set, or a thread that has ended
+    // A thread's routine, and whether its handle was closed while it ran:
+    // its slot is then freed when it ends, not before.
+    LPTHREAD_START_ROUTINE start = nullptr;
+    LPVOID param = nullptr;
+    bool closed = false;
 };
 
 constexpr size_t HOST_HANDLE_CAPACITY = 1024;
@@ -53,7 +60,7 @@ HostObject* object_of(HANDLE h, Kind kind) {
     if (value < HOST_HANDLE_BASE || (value - HOST_HANDLE_BASE) % 4 != 0)
         return nullptr;
     const size_t slot = (value - HOST_HANDLE_BASE) / 4;
-    if (slot >= HOST_HANDLE_CAPACITY || pool[slot].kind != kind)
+    if (slot >= HOST_HANDLE_CAPACITY || pool[slot].kind != kind || pool[slot].closed)
         return nullptr;
     return &pool[slot];
 }
@@ -215,9 +222,15 @@ BOOL WINAPI host_CloseHandle(HANDLE h) {
     if (object == nullptr)
         object = object_of(h, Kind::event);
     if (object == nullptr)
+        object = object_of(h, Kind::thread);
+    if (object == nullptr)
         return fail_with(ERROR_INVALID_HANDLE);
     if (object->kind == Kind::file)
         close(object->fd);
+    if (object->kind == Kind::thread && !object->signalled) {
+        object->closed = true;  // the thread runs on; it frees the slot at its end
+        return TRUE;
+    }
     *object = HostObject{};
     return TRUE;
 }
@@ -782,6 +795,61 @@ HANDLE WINAPI host_CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL i
     return h;
 }
 
+// The POSIX thread behind a thread handle: runs the routine, then signals
+// the handle (or frees it, when it was closed meanwhile).
+void* run_thread(void* slot_value) {
+    const size_t slot = reinterpret_cast<uintptr_t>(slot_value);
+    LPTHREAD_START_ROUTINE start = nullptr;
+    LPVOID param = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(pool_mutex);
+        start = pool[slot].start;
+        param = pool[slot].param;
+    }
+    (void)start(param);
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    if (pool[slot].closed)
+        pool[slot] = HostObject{};
+    else
+        pool[slot].signalled = true;
+    event_changed.notify_all();
+    return nullptr;
+}
+
+// Only what the program asks of a thread: no attributes, the default stack,
+// started at once.
+HANDLE WINAPI host_CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
+                                LPVOID param, DWORD, LPDWORD thread_id) {
+    HostObject thread;
+    thread.kind = Kind::thread;
+    thread.manual_reset = true;  // a wait does not take its end away
+    thread.start = start;
+    thread.param = param;
+    HANDLE h = take_slot(thread);
+    if (h == nullptr) {
+        last_error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    const uintptr_t slot = (reinterpret_cast<uintptr_t>(h) - HOST_HANDLE_BASE) / 4;
+    pthread_attr_t attributes;
+    pthread_t id;
+    int made = pthread_attr_init(&attributes);
+    if (made == 0) {
+        (void)pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        made = pthread_create(&id, &attributes, run_thread, reinterpret_cast<void*>(slot));
+        (void)pthread_attr_destroy(&attributes);
+    }
+    if (made != 0) {
+        std::lock_guard<std::mutex> lock(pool_mutex);
+        pool[slot] = HostObject{};
+        last_error = error_from_errno(made);
+        return nullptr;
+    }
+    if (thread_id != nullptr)
+        *thread_id = static_cast<DWORD>(slot);
+    return h;
+}
+
 HANDLE WINAPI host_GetCurrentProcess() {
     return reinterpret_cast<HANDLE>(intptr_t{-1});
 }
@@ -900,6 +968,8 @@ void WINAPI host_Sleep(DWORD ms) {
 DWORD WINAPI host_WaitForSingleObject(HANDLE h, DWORD timeout_ms) {
     std::unique_lock<std::mutex> lock(pool_mutex);
     HostObject* event = object_of(h, Kind::event);
+    if (event == nullptr)
+        event = object_of(h, Kind::thread);  // signalled for good once it ended
     if (event == nullptr) {
         last_error = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;

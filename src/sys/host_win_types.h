@@ -22,6 +22,7 @@ typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef uint64_t ULONG_PTR;
 typedef uint64_t DWORD_PTR;
+typedef size_t SIZE_T;
 typedef char16_t WCHAR;
 typedef void* HANDLE;
 typedef void* LPVOID;
@@ -108,6 +109,7 @@ typedef struct _OVERLAPPED {
 } OVERLAPPED, *LPOVERLAPPED;
 
 typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD kind);
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID param);
 
 typedef enum _TOKEN_INFORMATION_CLASS { TokenElevation = 20 } TOKEN_INFORMATION_CLASS;
 

@@ -8,20 +8,30 @@ namespace detail {
 // ---- fault layer: every failable call checks the rules first --------------
 
 sys::CallTable layer;  // what the fault layer calls: the sim's call or the binding's
+std::recursive_mutex calls_turn;
+// The calls that touch the machine's records run in their turn; the
+// binding's own calls need no turn beyond the count of their use.
+bool in_turn[CALL_COUNT];
 
-#define SYS_CALL(ret, name, fail_value, params, args) \
-    ret WINAPI fault_##name params {                  \
-        DWORD error = 0;                              \
-        if (should_fail(CALL_##name, 0, error)) {     \
-            next.SetLastError(error);                 \
-            return fail_value;                        \
-        }                                             \
-        return layer.name args;                       \
+#define SYS_CALL(ret, name, fail_value, params, args)            \
+    ret WINAPI fault_##name params {                             \
+        std::unique_lock<std::recursive_mutex> turn(calls_turn); \
+        DWORD error = 0;                                         \
+        if (should_fail(CALL_##name, 0, error)) {                \
+            next.SetLastError(error);                            \
+            return fail_value;                                   \
+        }                                                        \
+        if (!in_turn[CALL_##name])                               \
+            turn.unlock();                                       \
+        return layer.name args;                                  \
     }
-#define SYS_PLAIN(ret, name, params, args) \
-    ret WINAPI fault_##name params {       \
-        ++records.uses[CALL_##name];       \
-        return layer.name args;            \
+#define SYS_PLAIN(ret, name, params, args)                       \
+    ret WINAPI fault_##name params {                             \
+        std::unique_lock<std::recursive_mutex> turn(calls_turn); \
+        ++records.uses[CALL_##name];                             \
+        if (!in_turn[CALL_##name])                               \
+            turn.unlock();                                       \
+        return layer.name args;                                  \
     }
 #include "sys/calls.inc"
 #undef SYS_CALL
@@ -31,6 +41,7 @@ sys::CallTable layer;  // what the fault layer calls: the sim's call or the bind
 BOOL WINAPI fault_DeviceIoControl_by_code(HANDLE h, DWORD code, LPVOID in, DWORD in_size,
                                           LPVOID out, DWORD out_size, LPDWORD returned,
                                           LPOVERLAPPED ov) {
+    std::lock_guard<std::recursive_mutex> turn(calls_turn);
     DWORD error = 0;
     if (should_fail(CALL_DeviceIoControl, code, error))
         return fail_with(error);
@@ -40,6 +51,7 @@ BOOL WINAPI fault_DeviceIoControl_by_code(HANDLE h, DWORD code, LPVOID in, DWORD
 // A handle whose close "fails" is gone all the same: Windows gives no way to
 // retry, so the record goes too and only the result says it failed.
 BOOL WINAPI fault_CloseHandle_after_close(HANDLE h) {
+    std::lock_guard<std::recursive_mutex> turn(calls_turn);
     DWORD error = 0;
     const bool fails = should_fail(CALL_CloseHandle, 0, error);
     const BOOL closed = layer.CloseHandle(h);
@@ -49,6 +61,7 @@ BOOL WINAPI fault_CloseHandle_after_close(HANDLE h) {
 }
 
 BOOL WINAPI fault_FindVolumeClose_after_close(HANDLE search) {
+    std::lock_guard<std::recursive_mutex> turn(calls_turn);
     DWORD error = 0;
     const bool fails = should_fail(CALL_FindVolumeClose, 0, error);
     const BOOL closed = layer.FindVolumeClose(search);
@@ -94,6 +107,14 @@ void install() {
     layer.ShutdownBlockReasonDestroy = sim_ShutdownBlockReasonDestroy;
 #endif
     layer.GetTokenInformation = sim_GetTokenInformation;
+#define SYS_CALL(ret, name, fail_value, params, args) \
+    in_turn[CALL_##name] = layer.name != next.name;
+#define SYS_PLAIN(ret, name, params, args) in_turn[CALL_##name] = layer.name != next.name;
+#include "sys/calls.inc"
+#undef SYS_CALL
+#undef SYS_PLAIN
+    // It takes its turn only for the transfers it may end (sim_transfers).
+    in_turn[CALL_WaitForSingleObject] = false;
     sys::CallTable faults = {
 #define SYS_CALL(ret, name, fail_value, params, args) fault_##name,
 #define SYS_PLAIN(ret, name, params, args) fault_##name,

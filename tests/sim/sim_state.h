@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <mutex>
 
 #include "sim/sim_machine.h"
 
@@ -80,6 +81,9 @@ constexpr uintptr_t SIM_HANDLE_BASE = 0x5A000000;
 // A drive transfer (or control request) that has not ended yet.
 struct PendingTransfer {
     OVERLAPPED* ov;
+    // The OVERLAPPED's event as issued: a wait looks for it without reading
+    // an OVERLAPPED whose owner may have given up on it.
+    HANDLE event;
     const HandleRecord* handle;
     uint32_t drive_number;
     uint64_t offset;
@@ -162,6 +166,11 @@ struct Records {
 };
 
 extern Records records;
+// A run may call through the seam from two threads (its hashing thread
+// waits and signals beside the transfers): the machine's records are one
+// object, so its calls take turns here. A wait that the binding serves
+// (an event no transfer uses, a thread) waits outside its turn.
+extern std::recursive_mutex calls_turn;
 extern thread_local DWORD thread_error_mode;
 extern Machine* machine;
 extern std::list<Drive>* drive_list;

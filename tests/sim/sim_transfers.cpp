@@ -188,7 +188,8 @@ size_t note_issue(const PendingTransfer& t) {
 bool add_pending(const PendingTransfer& t) {
     if (records.pending_count == PENDING_CAPACITY)
         return false;
-    records.pending[records.pending_count++] = t;
+    records.pending[records.pending_count] = t;
+    records.pending[records.pending_count++].event = t.ov == nullptr ? nullptr : t.ov->hEvent;
     if (!t.is_ioctl)
         machine->note_in_flight(static_cast<unsigned>(records.pending_count));
     return true;
@@ -297,12 +298,13 @@ BOOL WINAPI sim_GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD done, BOO
 }
 
 // A wait on the event of a pending transfer is a wait for that transfer
-// (the one that ends first, when several share the event).
-DWORD WINAPI sim_WaitForSingleObject(HANDLE h, DWORD timeout_ms) {
+// (the one that ends first, when several share the event). False when the
+// wait's time runs out before it ends.
+static bool end_transfer_waited_for(HANDLE h, DWORD timeout_ms) {
     size_t first = NONE;
     for (size_t i = 0; i < records.pending_count; ++i) {
         const PendingTransfer& t = records.pending[i];
-        if (t.ov == nullptr || t.ov->hEvent != h)
+        if (t.event == nullptr || t.event != h)
             continue;
         if (first == NONE || ends_before(t, records.pending[first]))
             first = i;
@@ -312,9 +314,20 @@ DWORD WINAPI sim_WaitForSingleObject(HANDLE h, DWORD timeout_ms) {
         const uint64_t timeout_ns = uint64_t{timeout_ms} * (CLOCK_TICKS_PER_SECOND / 1000);
         if (t.timed && timeout_ms != INFINITE && records.clock_ns + timeout_ns < t.end_ns) {
             advance_clock_to(records.clock_ns + timeout_ns);
-            return WAIT_TIMEOUT;
+            return false;
         }
         settle(first);
+    }
+    return true;
+}
+
+// The binding's own wait comes after, outside the machine's turn: the
+// event may be one that another thread sets through the machine.
+DWORD WINAPI sim_WaitForSingleObject(HANDLE h, DWORD timeout_ms) {
+    {
+        std::lock_guard<std::recursive_mutex> turn(calls_turn);
+        if (!end_transfer_waited_for(h, timeout_ms))
+            return WAIT_TIMEOUT;
     }
     return next.WaitForSingleObject(h, timeout_ms);
 }

@@ -2,6 +2,7 @@
 
 #include "engine/clock.h"
 #include "engine/compare.h"
+#include "engine/hash_lane.h"
 #include "engine/image_digest.h"
 #include "engine/logs/log_copy.h"
 #include "engine/run_names.h"
@@ -19,10 +20,14 @@ namespace engine {
 namespace {
 
 // What a run holds, acquired in this order: the image handle, the target
-// handle, the volume locks, the transfer slots' events, and the saved Wi-Fi
-// networks in memory. Released by release_run whatever way the run ends.
+// handle, the volume locks, the transfer slots' events, the hashing thread,
+// and the saved Wi-Fi networks in memory. Released by release_run whatever
+// way the run ends.
 struct RunHoldings {
     HANDLE image = INVALID_HANDLE_VALUE;
+    uint64_t image_size = 0;
+    // The image's digest is to be checked and its verdict is not in yet.
+    bool image_unjudged = false;
     TargetDisk target;
     uint64_t slot_events_made = 0;
     TransferContext transfer;
@@ -197,6 +202,7 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     if (prepare_slots(options.queue_depth, held.slot_events_made) != Result::Success) {
         return Result::Failed;
     }
+    start_hash_lane();
     const int64_t start_count = counter_now();
     workspace.changed_place_count = 0;
     begin_progress(
@@ -206,12 +212,13 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
                      plan.length,        options.chunk_bytes, options.queue_depth};
     mark_table_spans(image_table, image_size, held.transfer);
     held.transfers_may_be_in_flight = true;
-    const uint8_t* const known = known_range_digest(options, plan.start, plan.length, image_size);
+    ImageCheck check{options.has_expected_sha256 ? options.expected_sha256 : nullptr, image_size};
     uint8_t range_sha256[32];
-    if (compare_or_take_all(held.transfer, options.full, plan.kind, start_count, known,
-                            range_sha256) != Result::Success) {
+    const Result compared = compare_or_take_all(held.transfer, options.full, plan.kind, start_count,
+                                                check, range_sha256);
+    held.image_unjudged = held.image_unjudged && !check.judged;
+    if (compared != Result::Success)
         return Result::Failed;
-    }
     if (options.dry_run) {
         report_differing_runs();
         report("--dry-run: nothing written\n");
@@ -240,14 +247,12 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
 Result run_steps(const WriteOptions& options, RunHoldings& held) {
     if (options.image_path.is_none())
         return fail("which image? --image FILE");
-    uint64_t image_size = 0;
+    uint64_t& image_size = held.image_size;
     if (open_image(options, held, image_size) != Result::Success)
         return Result::Failed;
-    const DiskRegion image{held.image, 0, image_size, 1, false};
-    if (options.has_expected_sha256 &&
-        check_image_digest(image, options.expected_sha256) != Result::Success) {
-        return Result::Failed;
-    }
+    // The image is checked by the compare's own reads of it (compare.h),
+    // after the plan and before anything is written.
+    held.image_unjudged = options.has_expected_sha256;
     if (open_target(options, held.target) != Result::Success)
         return Result::Failed;
     if (check_image_fits(image_size, held.target) != Result::Success)
@@ -266,13 +271,27 @@ void close_if_open(HANDLE& handle) {
     handle = INVALID_HANDLE_VALUE;
 }
 
-void release_run(RunHoldings& held) {
+// A run that failed before the image's verdict reports a wrong image as
+// such, as a check ahead of everything else would have; a stop asked for
+// is not held up by reading the whole image.
+void recheck_unjudged_image(const WriteOptions& options, RunHoldings& held, Result result) {
+    if (result == Result::Success || !held.image_unjudged ||
+        run::run_inputs.stop_requested.load(std::memory_order_relaxed)) {
+        return;
+    }
+    const DiskRegion image{held.image, 0, held.image_size, 1, false};
+    recheck_image_after_failure(image, options.expected_sha256);
+}
+
+void release_run(const WriteOptions& options, RunHoldings& held, Result result) {
     // A transfer still in flight may be writing from a slot's buffer: wait
     // for every one before anything is let go. The first failure here
-    // replaces the reason.
+    // replaces the reason. The hashing thread may still read a slot's
+    // buffer: it ends before them too.
     if (held.transfers_may_be_in_flight)
         (void)drain_transfers(held.transfer);
     held.transfers_may_be_in_flight = false;
+    stop_hash_lane();
     abandon_progress();
     for (uint64_t i = 0; i < held.slot_events_made; ++i) {
         (void)sys::CloseHandle(workspace.slots[i].event);
@@ -285,6 +304,7 @@ void release_run(RunHoldings& held) {
     held.saved_wifi_read = false;
     release_volumes();
     close_if_open(held.target.handle);
+    recheck_unjudged_image(options, held, result);
     close_if_open(held.image);
 }
 
@@ -294,7 +314,7 @@ Result write_stick(const WriteOptions& options) {
     begin_stoppable_run();
     RunHoldings held;
     const Result result = run_steps(options, held);
-    release_run(held);
+    release_run(options, held, result);
     return end_stoppable_run(result);
 }
 
