@@ -208,7 +208,11 @@ wrong_sha=$(printf '%064d' 0)
 expect_err "a wrong digest" 1 \
   "the image's SHA-256 is $image_sha, not $wrong_sha as --sha256 says: nothing written" \
   write --image "$image_arg" --target "$kept" --sha256 "$wrong_sha"
-[ "$out" = "image: $image_arg, 6.0 MiB" ] || fail "a wrong digest: more than the image line: $out"
+# The digest is judged by the compare's own reads: after the plan is said,
+# and before anything is reported as compared, hashed or written.
+[ "$(head -n1 <<<"$out")" = "image: $image_arg, 6.0 MiB" ] || fail "a wrong digest: no image line: $out"
+grep -Eq '^(compared|image sha256|wrote|read back|read all|done)' <<<"$out" &&
+  fail "a wrong digest: the run went on past the verdict: $out"
 # Image and target one file, by any name: refused before anything is read.
 ln -sf "$work/kept.img" "$work/link.img"
 same="--image and --target are the same file: a file written onto itself proves nothing (give --target a file that stands in for the stick)"

@@ -183,7 +183,9 @@ TEST(HashingThread, AStopReleasesTheThread) {
         {"in the compare", 2,
          "stopped on request before anything was written: the stick is as it was"},
         {"in the read-back", 10,
-         "stopped on request: the stick was left partly written and must be written again"},
+         "stopped on request after every byte was written, before the read-back ended: the stick "
+         "holds what was written, but it was not verified; write it again to verify it (only what "
+         "differs is written)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -31,8 +31,9 @@ DWORD make_file(const run::HeldFolder& held, const char* name) {
     DWORD error = 0;
     const HANDLE file = run::create_new_file(held, wide.c_str(), static_cast<uint32_t>(wide.size()),
                                              GENERIC_WRITE, run::owner_only_security(), error);
-    if (file != INVALID_HANDLE_VALUE)
+    if (file != INVALID_HANDLE_VALUE) {
         EXPECT_TRUE(sys::CloseHandle(file));
+    }
     return file == INVALID_HANDLE_VALUE ? error : 0;
 }
 
