@@ -18,6 +18,11 @@ const char HELP_TEXT[] =
     "  backup (--serial S | --target FILE) --out FILE\n"
     "      reads the whole stick into FILE, a new file, and prints its size and\n"
     "      SHA-256\n"
+    "  restore (--serial S | --target FILE) [--fs fat32|exfat] [--label NAME]\n"
+    "          [--logs DIR] [--dry-run]\n"
+    "      makes the stick an ordinary USB stick again: one partition over all of\n"
+    "      it, FAT32 up to 32 GiB and exFAT above, the old partition tables gone;\n"
+    "      writes only the new structures and reads them back\n"
     "\n"
     "  --image FILE        the image to write\n"
     "  --serial S          the stick, by the serial number that list shows\n"
@@ -35,9 +40,13 @@ const char HELP_TEXT[] =
     "  --queue-depth N     transfers in flight at once, 1 to 8 (4)\n"
     "  --no-read-back      do not read the whole range back after writing\n"
     "  --out FILE          backup's new file\n"
+    "  --fs fat32|exfat    restore's file system, whatever the stick's size\n"
+    "  --label NAME        restore's volume label (USB): FAT32 takes 11 letters,\n"
+    "                      digits and spaces, exFAT 11 characters\n"
     "  --help              this text\n"
     "\n"
     "logs and backup also take --model and --max-gb.\n"
+    "restore also takes --model, --max-gb, --logs (copied first) and --dry-run.\n"
     "Exit codes: 0 done, 1 the run failed, 2 the command line was refused.\n";
 
 }  // namespace cli

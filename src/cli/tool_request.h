@@ -6,12 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/runs/restore_run.h"
 #include "engine/write_options.h"
 #include "text/text_writer.h"
 
 namespace cli {
 
-enum class ToolCommand : uint8_t { Help, List, Write, Logs, Backup };
+enum class ToolCommand : uint8_t { Help, List, Write, Logs, Backup, Restore };
 
 constexpr size_t SERIAL_CAPACITY = 128;  // a StickRecord's serial
 constexpr size_t MODEL_CAPACITY = 64;    // a StickRecord's product
@@ -25,6 +26,7 @@ struct ToolRequest {
     ToolCommand command = ToolCommand::Help;
     engine::WriteOptions options;
     engine::WideText out_path;  // backup's --out
+    engine::RestoreChoice restore;  // restore's --fs and --label
     char serial[SERIAL_CAPACITY] = {};
     char model[MODEL_CAPACITY] = {};
 

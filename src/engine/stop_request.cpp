@@ -7,11 +7,17 @@ namespace {
 
 // Whether this run has started a write to the stick.
 bool stick_written = false;
+const char* again_word = "written";
 
 }  // namespace
 
-void begin_stoppable_run() {
+void begin_stoppable_run(const char* again) {
     stick_written = false;
+    again_word = again;
+}
+
+bool stick_was_written() {
+    return stick_written;
 }
 
 void note_stick_written() {
@@ -22,8 +28,8 @@ Result stop_if_requested() {
     if (!run::run_inputs.stop_requested.load(std::memory_order_relaxed))
         return Result::Success;
     if (stick_written) {
-        return fail(
-            "stopped on request: the stick was left partly written and must be written again");
+        return fail("stopped on request: the stick was left partly written and must be ",
+                    again_word, " again");
     }
     return fail("stopped on request before anything was written: the stick is as it was");
 }

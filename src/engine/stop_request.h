@@ -9,12 +9,16 @@
 
 namespace engine {
 
-// Each run starts with the stick untouched by it.
-void begin_stoppable_run();
+// Each run starts with the stick untouched by it. `again` says what a stick
+// left partly written needs done to it again ("written", "restored").
+void begin_stoppable_run(const char* again = "written");
 
 // Called when the run starts its first write to the stick: from then on a
 // stop leaves the stick neither as it was nor the image.
 void note_stick_written();
+
+// Whether this run has started a write to the stick.
+bool stick_was_written();
 
 // Fails with the stop text when a stop has been asked for, and succeeds
 // otherwise.
