@@ -158,11 +158,13 @@ Result write_layout(const TargetDisk& target, const StickLayout& layout) {
             if (stop_if_requested() != Result::Success)
                 return Result::Failed;
             formats::restored_bytes(layout, at, piece, count);
-            note_stick_written();
-            if (write_exact_at(target.handle, target.overlapped, at, piece, count) !=
-                Result::Success) {
-                return left_partly_written();
-            }
+            bool started = false;
+            const Result written =
+                write_exact_at(target.handle, target.overlapped, at, piece, count, &started);
+            if (started)
+                note_stick_written();
+            if (written != Result::Success)
+                return stick_was_written() ? left_partly_written() : Result::Failed;
             at += count;
         }
     }
@@ -211,7 +213,13 @@ Result read_back(const TargetDisk& target, const StickLayout& layout) {
 void report_closing_line(const StickLayout& layout) {
     LabelText label;
     label_text(layout, label);
-    const uint64_t tenths = (formats::partition_bytes(layout) * 10 + GIB / 2) / GIB;
+    const uint64_t bytes = formats::partition_bytes(layout);
+    const uint64_t tenths = (bytes * 10 + GIB / 2) / GIB;
+    if (bytes < GIB) {
+        report("the stick is an ordinary USB stick again: ", name_of(layout.file_system), ", ",
+               text::Mib{bytes}, " MiB, label ", path_text(label.text), "\n");
+        return;
+    }
     report("the stick is an ordinary USB stick again: ", name_of(layout.file_system), ", ",
            tenths / 10, ".", tenths % 10, " GiB, label ", path_text(label.text), "\n");
 }
