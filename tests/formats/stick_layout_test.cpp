@@ -4,6 +4,7 @@
 // the tools that Linux trusts: fdisk, fsck.fat -n and fsck.exfat -n.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -251,6 +252,12 @@ std::string run_tool(const std::string& command, int& status) {
     return output;
 }
 
+std::string hex_of(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return text;
+}
+
 // Runs of spaces as one, so that columns compare whatever their widths.
 std::string squeezed(const std::string& text) {
     std::string kept;
@@ -288,7 +295,7 @@ void write_layout(const StickLayout& layout, const std::string& path, uint64_t s
 }
 
 TEST(StickLayoutTools, FsckAndSfdiskAcceptEverySize) {
-    for (const char* tool : {"fdisk", "fsck.fat", "fsck.exfat"}) {
+    for (const char* tool : {"fdisk", "fsck.fat", "fsck.exfat", "tune.exfat"}) {
         if (!have_tool(tool))
             GTEST_SKIP() << tool << " is not installed (scripts/setup installs it)";
     }
@@ -322,6 +329,22 @@ TEST(StickLayoutTools, FsckAndSfdiskAcceptEverySize) {
                 const std::string check = run_tool(
                     std::string(fat32 ? "fsck.fat -n " : "fsck.exfat -n ") + volume, status);
                 EXPECT_EQ(status, 0) << check;
+                // Warnings count too: fsck.fat -n exits 0 on "mostly harmless" ones.
+                EXPECT_EQ(std::count(check.begin(), check.end(), '\n'), 2) << check;
+                EXPECT_TRUE(check.find(fat32 ? " files, " : ": clean.") != std::string::npos)
+                    << check;
+                if (!fat32) {
+                    // tune.exfat writes the boot checksum itself when it sets the
+                    // serial: setting the same one must change nothing.
+                    const std::string boot = "dd if=" + volume + " bs=" + std::to_string(sector) +
+                                             " count=24 status=none";
+                    const std::string before = run_tool(boot, status);
+                    const std::string tuned = run_tool(
+                        "tune.exfat -I " + hex_of(layout.volume_serial) + " " + volume, status);
+                    EXPECT_EQ(status, 0) << tuned;
+                    EXPECT_TRUE(run_tool(boot, status) == before)
+                        << "the boot checksum is not the one tune.exfat writes";
+                }
             }
         }
     }
