@@ -23,12 +23,15 @@ enum class OptionId : uint8_t {
     QueueDepth,
     NoReadBack,
     Out,
+    FileSystem,
+    Label,
 };
 
 // Which commands take an option.
 constexpr uint8_t WRITE = 1;
 constexpr uint8_t LOGS = 2;
 constexpr uint8_t BACKUP = 4;
+constexpr uint8_t RESTORE = 8;
 
 struct KnownOption {
     const char* name;
@@ -39,21 +42,23 @@ struct KnownOption {
 
 constexpr KnownOption OPTIONS[] = {
     {"--image", OptionId::Image, true, WRITE},
-    {"--serial", OptionId::Serial, true, WRITE | LOGS | BACKUP},
-    {"--target", OptionId::Target, true, WRITE | LOGS | BACKUP},
-    {"--model", OptionId::Model, true, WRITE | LOGS | BACKUP},
-    {"--max-gb", OptionId::MaxGb, true, WRITE | LOGS | BACKUP},
+    {"--serial", OptionId::Serial, true, WRITE | LOGS | BACKUP | RESTORE},
+    {"--target", OptionId::Target, true, WRITE | LOGS | BACKUP | RESTORE},
+    {"--model", OptionId::Model, true, WRITE | LOGS | BACKUP | RESTORE},
+    {"--max-gb", OptionId::MaxGb, true, WRITE | LOGS | BACKUP | RESTORE},
     {"--sha256", OptionId::Sha256, true, WRITE},
     {"--keep-guid", OptionId::KeepGuid, true, WRITE},
     {"--fresh", OptionId::Fresh, false, WRITE},
     {"--other-machine", OptionId::OtherMachine, false, WRITE},
     {"--full", OptionId::Full, false, WRITE},
-    {"--dry-run", OptionId::DryRun, false, WRITE},
-    {"--logs", OptionId::Logs, true, WRITE | LOGS},
+    {"--dry-run", OptionId::DryRun, false, WRITE | RESTORE},
+    {"--logs", OptionId::Logs, true, WRITE | LOGS | RESTORE},
     {"--chunk-mib", OptionId::ChunkMib, true, WRITE},
     {"--queue-depth", OptionId::QueueDepth, true, WRITE},
     {"--no-read-back", OptionId::NoReadBack, false, WRITE},
     {"--out", OptionId::Out, true, BACKUP},
+    {"--fs", OptionId::FileSystem, true, RESTORE},
+    {"--label", OptionId::Label, true, RESTORE},
 };
 constexpr size_t OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 
@@ -77,6 +82,7 @@ constexpr KnownCommand COMMANDS[] = {
     {"write", ToolCommand::Write, WRITE},
     {"logs", ToolCommand::Logs, LOGS},
     {"backup", ToolCommand::Backup, BACKUP},
+    {"restore", ToolCommand::Restore, RESTORE},
 };
 
 engine::WideText wide_of(const WCHAR* units) {
@@ -191,6 +197,7 @@ class Parser {
     bool one_stick();
     bool refuse_unknown_option(engine::WideText argument);
     const KnownOption* nearest_option(engine::WideText name) const;
+    bool file_system(engine::WideText value);
 
     ToolRequest& request_;
     UsageError& error_;
@@ -216,7 +223,7 @@ bool Parser::command(engine::WideText name) {
     }
     return refuse("unknown command ", engine::path_text(name),
                   ": the commands are list, write, "
-                  "logs and backup");
+                  "logs, backup and restore");
 }
 
 // An option of this command that the argument comes close to: one it
@@ -322,6 +329,11 @@ bool Parser::value(const KnownOption& known, engine::WideText given) {
         case OptionId::Out:
             request_.out_path = given;
             return true;
+        case OptionId::Label:
+            request_.restore.label = given;
+            return true;
+        case OptionId::FileSystem:
+            return file_system(given);
         case OptionId::Fresh:
             options.fresh = true;
             return true;
@@ -389,6 +401,18 @@ bool Parser::value(const KnownOption& known, engine::WideText given) {
     return refuse("unknown option ", known.name);
 }
 
+bool Parser::file_system(engine::WideText value) {
+    if (equals_ascii(value, "fat32") || equals_ascii(value, "FAT32")) {
+        request_.restore.file_system = engine::FileSystemChoice::Fat32;
+        return true;
+    }
+    if (equals_ascii(value, "exfat") || equals_ascii(value, "exFAT")) {
+        request_.restore.file_system = engine::FileSystemChoice::Exfat;
+        return true;
+    }
+    return refuse("--fs takes fat32 or exfat");
+}
+
 // A stick by its serial, or a file that stands in for one: exactly one.
 bool Parser::one_stick() {
     const engine::WriteOptions& options = request_.options;
@@ -433,6 +457,8 @@ bool Parser::complete() {
             if (request_.out_path.is_none())
                 return refuse("where to? --out FILE");
             return true;
+        case ToolCommand::Restore:
+            return one_stick();
     }
     return true;
 }
@@ -467,13 +493,14 @@ bool parse_command_line(int argc, const WCHAR* const* argv, ToolRequest& request
     request.options.has_expected_sha256 = false;
     request.out_path = {};
     request.help_for = ToolCommand::Help;
+    request.restore = engine::RestoreChoice{};
     error.length = 0;
     if (asks_for_help(argc, argv, request))
         return true;
     Parser parser(request, error);
     if (argc < 2) {
         text::TextWriter out(error.data, error.capacity);
-        out.put("which command? list, write, logs or backup");
+        out.put("which command? list, write, logs, backup or restore");
         error.length = out.length();
         return false;
     }

@@ -6,6 +6,7 @@
 #include "cli/tool_commands.h"
 #include "engine/run_names.h"
 #include "engine/runs/read_only_runs.h"
+#include "engine/runs/restore_run.h"
 #include "engine/runs/write_stick.h"
 
 namespace cli {
@@ -41,6 +42,8 @@ engine::Result run_command(const ToolRequest& request) {
             return engine::copy_stick_logs(request.options);
         case ToolCommand::Backup:
             return engine::back_up_stick(request.options, request.out_path);
+        case ToolCommand::Restore:
+            return engine::restore_stick(request.options, request.restore);
         case ToolCommand::Help:
         case ToolCommand::List:
             break;

@@ -19,6 +19,11 @@ const char HELP_TEXT[] =
     "  backup (--serial S | --target FILE) --out FILE\n"
     "      reads the whole stick into FILE, a new file, and prints its size and\n"
     "      SHA-256\n"
+    "  restore (--serial S | --target FILE) [--fs fat32|exfat] [--label NAME]\n"
+    "          [--logs DIR] [--dry-run]\n"
+    "      makes the stick an ordinary USB stick again: one partition over all of\n"
+    "      it, FAT32 up to 32 GiB and exFAT above, the old partition tables gone;\n"
+    "      writes only the new structures and reads them back\n"
     "\n"
     "  --image FILE        the image to write\n"
     "  --serial S          the stick, by the serial number that list shows\n"
@@ -36,13 +41,17 @@ const char HELP_TEXT[] =
     "  --queue-depth N     transfers in flight at once, 1 to 8 (4)\n"
     "  --no-read-back      do not read the whole range back after writing\n"
     "  --out FILE          backup's new file\n"
+    "  --fs fat32|exfat    restore's file system, whatever the stick's size\n"
+    "  --label NAME        restore's volume label (USB): FAT32 takes 11 letters,\n"
+    "                      digits and spaces, exFAT 11 characters\n"
     "  --help              this text\n"
     "\n"
-    "--model and --max-gb go with --serial, in write, logs and backup; with\n"
-    "--target they are refused, since a file has no model and no size of its own\n"
-    "to check. A target file is an existing file that stands in for a stick: it\n"
-    "is never made or grown (make one with truncate -s 8G stick.img, or\n"
-    "fsutil file createnew stick.img 8000000000 on Windows).\n"
+    "--model and --max-gb go with --serial, in write, logs, backup and restore;\n"
+    "with --target they are refused, since a file has no model and no size of\n"
+    "its own to check. restore also takes --logs (copied first) and --dry-run.\n"
+    "A target file is an existing file that stands in for a stick: it is never\n"
+    "made or grown (make one with truncate -s 8G stick.img, or fsutil file\n"
+    "createnew stick.img 8000000000 on Windows).\n"
     "Exit codes: 0 done, 1 the run failed, 2 the command line was refused.\n";
 
 namespace {
@@ -120,6 +129,29 @@ const char BACKUP_HELP[] =
     "example:\n"
     "  tundra-stick backup --target stick.img --out stick-backup.img\n";
 
+const char RESTORE_HELP[] =
+    "usage: tundra-stick restore (--serial S | --target FILE) [--fs fat32|exfat]\n"
+    "                            [--label NAME] [--logs DIR] [--dry-run]\n"
+    "\n"
+    "Makes the stick an ordinary USB stick again: an MBR with one partition from\n"
+    "1 MiB to the end, FAT32 up to 32 GiB and exFAT above, and the old partition\n"
+    "tables gone. Only the new structures are written, then read back.\n"
+    "\n"
+    "  --serial S          the stick, by the serial number that list shows\n"
+    "  --target FILE       an existing file that stands in for a stick\n"
+    "  --fs fat32|exfat    the file system, whatever the stick's size\n"
+    "  --label NAME        the volume label (USB): FAT32 takes 11 letters, digits\n"
+    "                      and spaces, exFAT 11 characters\n"
+    "  --logs DIR          copy the stick's logs into DIR first; nothing is\n"
+    "                      restored if that fails\n"
+    "  --dry-run           say what would be written, write nothing\n"
+    "  --model TEXT        with --serial: the stick's product name must contain TEXT\n"
+    "  --max-gb N          with --serial: refuse a disk that says it holds more\n"
+    "                      than N GB (256)\n"
+    "\n"
+    "example:\n"
+    "  tundra-stick restore --target stick.img --label PHOTOS\n";
+
 }  // namespace
 
 const char* help_text(ToolCommand command) {
@@ -132,6 +164,8 @@ const char* help_text(ToolCommand command) {
             return LOGS_HELP;
         case ToolCommand::Backup:
             return BACKUP_HELP;
+        case ToolCommand::Restore:
+            return RESTORE_HELP;
         case ToolCommand::Help:
             break;
     }

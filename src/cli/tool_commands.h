@@ -25,7 +25,7 @@ int start_tool(int argc, const WCHAR* const* argv, ToolOutput& output);
 // The sticks that may be written, one line each; needs an administrator.
 int run_list(ToolOutput& output);
 
-// write, logs and backup: one engine run with its report lines on standard
+// write, logs, backup and restore: one engine run with its report lines on standard
 // output and, when it fails, its reason on standard error.
 int run_engine_command(const ToolRequest& request, ToolOutput& output);
 

@@ -35,6 +35,7 @@ int run_tool(int argc, const WCHAR* const* argv, ToolOutput& output) {
         case ToolCommand::Write:
         case ToolCommand::Logs:
         case ToolCommand::Backup:
+        case ToolCommand::Restore:
             return run_engine_command(request, output);
     }
     return EXIT_USAGE;

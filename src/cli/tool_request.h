@@ -6,12 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/runs/restore_run.h"
 #include "engine/write_options.h"
 #include "text/text_writer.h"
 
 namespace cli {
 
-enum class ToolCommand : uint8_t { Help, List, Write, Logs, Backup };
+enum class ToolCommand : uint8_t { Help, List, Write, Logs, Backup, Restore };
 
 constexpr size_t SERIAL_CAPACITY = 128;  // a StickRecord's serial
 constexpr size_t MODEL_CAPACITY = 64;    // a StickRecord's product
@@ -28,6 +29,7 @@ struct ToolRequest {
     // With command Help: the command whose help was asked for, or Help for
     // the whole tool's.
     ToolCommand help_for = ToolCommand::Help;
+    engine::RestoreChoice restore;  // restore's --fs and --label
     char serial[SERIAL_CAPACITY] = {};
     char model[MODEL_CAPACITY] = {};
 

@@ -9,21 +9,27 @@ namespace {
 // write it planned has been stored.
 bool stick_written = false;
 bool all_written = false;
+const char* again_word = "written";
 
 Result fail_for_sleep() {
     if (stick_written) {
         return fail(
             "the computer went to sleep during the write: the stick was left partly written and "
-            "must be written again");
+            "must be ", again_word, " again");
     }
     return fail("the computer went to sleep before anything was written: the stick is as it was");
 }
 
 }  // namespace
 
-void begin_stoppable_run() {
+void begin_stoppable_run(const char* again) {
     stick_written = false;
     all_written = false;
+    again_word = again;
+}
+
+bool stick_was_written() {
+    return stick_written;
 }
 
 void note_stick_written() {
@@ -52,8 +58,8 @@ Result stop_if_requested() {
                 : "write it again to verify it (only what differs is written)");
     }
     if (stick_written) {
-        return fail(
-            "stopped on request: the stick was left partly written and must be written again");
+        return fail("stopped on request: the stick was left partly written and must be ",
+                    again_word, " again");
     }
     return fail("stopped on request before anything was written: the stick is as it was");
 }

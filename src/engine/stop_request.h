@@ -9,8 +9,9 @@
 
 namespace engine {
 
-// Each run starts with the stick untouched by it.
-void begin_stoppable_run();
+// Each run starts with the stick untouched by it. `again` says what a stick
+// left partly written needs done to it again ("written", "restored").
+void begin_stoppable_run(const char* again = "written");
 
 // Called when the run starts its first write to the stick: from then on a
 // stop leaves the stick neither as it was nor the image.
@@ -19,6 +20,9 @@ void note_stick_written();
 // Called once every write of the run has been stored (flushed): a stop
 // from then on interrupts only the read-back.
 void note_all_written();
+
+// Whether this run has started a write to the stick.
+bool stick_was_written();
 
 // Fails with the stop text when a stop has been asked for, and succeeds
 // otherwise.

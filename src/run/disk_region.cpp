@@ -33,7 +33,7 @@ Result read_exact_at(HANDLE handle, bool overlapped, uint64_t offset, void* dest
 }
 
 Result write_exact_at(HANDLE handle, bool overlapped, uint64_t offset, const void* source,
-                      uint32_t count) {
+                      uint32_t count, bool* started) {
     OVERLAPPED ov{};
     ov.Offset = static_cast<DWORD>(offset);
     ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
@@ -44,11 +44,17 @@ Result write_exact_at(HANDLE handle, bool overlapped, uint64_t offset, const voi
             sys::GetLastError() != ERROR_IO_PENDING) {
             return fail("a write at ", offset, " failed (Windows error ", sys::GetLastError(), ")");
         }
+        if (started != nullptr)
+            *started = true;
         if (!sys::GetOverlappedResult(handle, &ov, &written, TRUE)) {
             return fail("a write at ", offset, " failed (Windows error ", sys::GetLastError(), ")");
         }
-    } else if (!sys::WriteFile(handle, source, count, &written, &ov)) {
-        return fail("a write at ", offset, " failed (Windows error ", sys::GetLastError(), ")");
+    } else {
+        // A synchronous write that fails may still have changed some of it.
+        if (started != nullptr)
+            *started = true;
+        if (!sys::WriteFile(handle, source, count, &written, &ov))
+            return fail("a write at ", offset, " failed (Windows error ", sys::GetLastError(), ")");
     }
     if (written != count) {
         return fail("a write at ", offset, " took ", written, " of ", count, " bytes");

@@ -26,8 +26,10 @@ Result read_exact_at(HANDLE handle, bool overlapped, uint64_t offset, void* dest
                      uint32_t count);
 
 // One positioned write of exactly `count` bytes at an absolute offset, waited
-// for; the engine's bulk transfers have their own slots instead.
+// for; the engine's bulk transfers have their own slots instead. `started`,
+// when given, says whether Windows took the write at all: after a failure,
+// whether the place may have changed.
 Result write_exact_at(HANDLE handle, bool overlapped, uint64_t offset, const void* source,
-                      uint32_t count);
+                      uint32_t count, bool* started = nullptr);
 
 }  // namespace run

@@ -157,6 +157,45 @@ TEST(CommandLine, OtherCommandsAndPathsInAnyLanguage) {
     EXPECT_EQ(text(request.out_path), path);
 }
 
+TEST(CommandLine, RestoreTakesTheStickTheFileSystemAndTheLabel) {
+    const WideString label = {'F', 'o', 't', 'o', 's', ' ', 'K', 0x00F6, 'l', 'n'};
+    const CommandLine line{widen("restore"),
+                           widen("--serial"),
+                           widen("SN0001"),
+                           widen("--fs"),
+                           widen("exfat"),
+                           widen("--label"),
+                           label,
+                           widen("--logs"),
+                           widen("d"),
+                           widen("--dry-run"),
+                           widen("--model"),
+                           widen("Flash"),
+                           widen("--max-gb"),
+                           widen("64")};
+    cli::ToolRequest request;
+    cli::UsageError error;
+    ASSERT_TRUE(cli::parse_command_line(line.argc(), line.argv(), request, error))
+        << bytes(error.view());
+    EXPECT_EQ(request.command, cli::ToolCommand::Restore);
+    EXPECT_EQ(request.restore.file_system, engine::FileSystemChoice::Exfat);
+    EXPECT_EQ(text(request.restore.label), label);
+    EXPECT_EQ(bytes(request.options.serial), "SN0001");
+    EXPECT_EQ(text(request.options.logs_dir), widen("d"));
+    EXPECT_TRUE(request.options.dry_run);
+    EXPECT_EQ(bytes(request.options.required_model), "Flash");
+    EXPECT_EQ(request.options.max_gb, 64u);
+    // Without --fs and --label: the size chooses, and the default label.
+    const CommandLine plain = line_of({"restore", "--target", "t", "--fs", "FAT32"});
+    ASSERT_TRUE(cli::parse_command_line(plain.argc(), plain.argv(), request, error));
+    EXPECT_EQ(request.restore.file_system, engine::FileSystemChoice::Fat32);
+    EXPECT_TRUE(request.restore.label.is_none());
+    EXPECT_FALSE(request.options.dry_run);
+    const CommandLine by_size = line_of({"restore", "--target", "t"});
+    ASSERT_TRUE(cli::parse_command_line(by_size.argc(), by_size.argv(), request, error));
+    EXPECT_EQ(request.restore.file_system, engine::FileSystemChoice::BySize);
+}
+
 TEST(CommandLine, RefusalsNameTheOption) {
     const std::string image = "--image";
     const std::string guid = "0fc63daf-8483-4772-8e79-3d69d8477de4";
@@ -181,8 +220,9 @@ TEST(CommandLine, RefusalsNameTheOption) {
         std::vector<std::string> arguments;
         std::string message;
     } cases[] = {
-        {{}, "which command? list, write, logs or backup"},
-        {{"format"}, "unknown command format: the commands are list, write, logs and backup"},
+        {{}, "which command? list, write, logs, backup or restore"},
+        {{"format"},
+         "unknown command format: the commands are list, write, logs, backup and restore"},
         {{"write", "--image"}, "--image needs a value"},
         {{"write", "--image", "--fresh"}, "--image needs a value"},
         {{"write", "--image", ""}, "--image needs a value"},
@@ -209,6 +249,13 @@ TEST(CommandLine, RefusalsNameTheOption) {
          "which stick? --serial S (tundra-stick list shows the serial numbers), or --target FILE"},
         {write_with({"--serial", "S"}), "give --serial or --target, not both"},
         {{"logs", "--target", "t"}, "which folder? --logs DIR"},
+        {{"restore", "--target", "t", "--fs", "ntfs"}, "--fs takes fat32 or exfat"},
+        {{"restore", "--target", "t", "--label"}, "--label needs a value"},
+        {{"restore", "--target", "t", "--image", "a"}, "restore does not take --image"},
+        {{"restore", "--target", "t", "--fresh"}, "restore does not take --fresh"},
+        {write_with({"--fs", "fat32"}), "write does not take --fs"},
+        {{"restore"},
+         "which stick? --serial S (tundra-stick list shows the serial numbers), or --target FILE"},
         {{"backup", "--serial", "S"}, "where to? --out FILE"},
         {write_with({"--keep-guid", guid.substr(1)}), guid_message},
         {write_with({"--keep-guid", guid + "0"}), guid_message},

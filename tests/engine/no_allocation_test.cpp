@@ -4,9 +4,11 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 
 #include "engine/runs/read_only_runs.h"
+#include "engine/runs/restore_run.h"
 #include "engine/runs/write_stick.h"
 #include "fixtures/allocation_counter.h"
 #include "fixtures/sim_disk.h"
@@ -128,6 +130,37 @@ TEST(NoAllocation, CarryingNetworksCopyingLogsAndBackingUpAllocateNothing) {
     EXPECT_EQ(fixtures::read_file((folder.path() / "logs" / "LOG.TXT").string()).size(), 20u);
     EXPECT_EQ(fixtures::read_file((folder.path() / "logs alone" / "LOG.TXT").string()).size(), 20u);
     EXPECT_EQ(fixtures::read_file((folder.path() / "backup.img").string()), wifi_stick.contents);
+}
+
+// Giving a stick back, as FAT32 and as exFAT, allocates nothing either.
+TEST(NoAllocation, RestoringAStickAllocatesNothing) {
+    constexpr uint64_t MIB = 1048576;
+    sim::Machine machine;
+    machine.add_system_disk(0);
+    sim::Drive& stick = machine.add_stick({4, "Tundra", "Flash", "NA0004", 64 * MIB});
+    stick.contents.assign(64 * MIB, 0xA5);
+    machine.add_volume(u"\\\\?\\Volume{no-allocation}", {{4, MIB, MIB}});
+    engine::WriteOptions options;
+    options.serial = {"NA0004", 6};
+    engine::RestoreChoice exfat;
+    exfat.file_system = engine::FileSystemChoice::Exfat;
+    run::run_inputs.disk_io_event = sys::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+    counting = true;
+    const engine::Result as_fat32 = engine::restore_stick(options, {});
+    char fat32[9] = {};
+    memcpy(fat32, stick.contents.data() + MIB + 82, 8);
+    const engine::Result as_exfat = engine::restore_stick(options, exfat);
+    counting = false;
+
+    EXPECT_EQ(as_fat32, engine::Result::Success) << fixtures::failure_text();
+    EXPECT_EQ(as_exfat, engine::Result::Success) << fixtures::failure_text();
+    EXPECT_EQ(allocations.exchange(0), 0u) << "the last of " << last_size.load() << " bytes";
+    EXPECT_TRUE(sys::CloseHandle(run::run_inputs.disk_io_event));
+    run::run_inputs.disk_io_event = nullptr;
+    EXPECT_STREQ(fat32, "FAT32   ");
+    EXPECT_EQ(std::string(stick.contents.begin() + MIB + 3, stick.contents.begin() + MIB + 11),
+              "EXFAT   ");
 }
 
 }  // namespace

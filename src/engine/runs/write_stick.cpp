@@ -9,6 +9,7 @@
 #include "engine/run_progress.h"
 #include "engine/saved_wifi.h"
 #include "engine/stop_request.h"
+#include "engine/table_reread.h"
 #include "engine/target_disk.h"
 #include "engine/transfer.h"
 #include "engine/volume_lock.h"
@@ -181,21 +182,6 @@ void mark_table_spans(const formats::GptTable& table, uint64_t image_size,
     context.table_tail_start = tail_start;
 }
 
-// Step 16: asks Windows to read the new partition table; nothing depends on
-// its result. The disk's handle is overlapped, and Windows leaves a request
-// without an OVERLAPPED on such a handle undefined: it goes with one on the
-// caller's event and is waited for, like the engine's single reads.
-void ask_windows_to_reread_the_table(HANDLE disk) {
-    OVERLAPPED ov{};
-    ov.hEvent = run::run_inputs.disk_io_event;
-    DWORD returned = 0;
-    if (sys::DeviceIoControl(disk, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned,
-                             &ov) ||
-        sys::GetLastError() == ERROR_IO_PENDING) {
-        (void)sys::GetOverlappedResult(disk, &ov, &returned, TRUE);
-    }
-}
-
 // Steps 11 to 18: compare, write, read back, and the closing lines.
 Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const WritePlan& plan,
                            uint64_t image_size) {
@@ -234,6 +220,7 @@ Result transfer_and_verify(const WriteOptions& options, RunHoldings& held, const
     bool wifi_kept = false;
     if (carry_wifi_over(target, wifi_kept) != Result::Success)
         return Result::Failed;
+    // Step 16: Windows reads the new partition table.
     if (target.is_disk)
         ask_windows_to_reread_the_table(target.handle);
     const DiskRegion stick = stick_region(target);
