@@ -176,9 +176,19 @@ TEST_F(EngineCommandGuards, CtrlCDuringAWriteStopsTheRunCleanly) {
 }
 
 #ifdef _WIN32
-// The tool's hidden window, while a run has it.
+// The tool's hidden window, while a run has it: this process's own, since
+// test processes that run at once share one desktop, and each may hold a
+// window of the same class.
 HWND session_window() {
-    return FindWindowW(cli::SESSION_WINDOW_CLASS, nullptr);
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, cli::SESSION_WINDOW_CLASS, nullptr)) !=
+           nullptr) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId())
+            return window;
+    }
+    return nullptr;
 }
 
 const std::string SLEPT =

@@ -163,10 +163,12 @@ Writing and verifying the USB stick…
 Verified. Eject the stick and boot Tundra." "the status texts of the road"
   percents=$(road_logged status | sed -nE 's/^Downloading Tundra… ([0-9]+)%.*$/\1/p' | uniq | tr '\n' ' ')
   echo "  progress: $percents"
-  road_logged status | grep -q '^Downloading Tundra… 100%' || fail "100% not shown"
-  road_logged status | grep -qE '^Downloading Tundra… [0-9]+% · [0-9.]+ of [0-9.]+ GB' ||
+  # grep without -q reads to the end: one that stopped early would cut the
+  # log's writer off, and pipefail would count that as no match.
+  road_logged status | grep '^Downloading Tundra… 100%' >/dev/null || fail "100% not shown"
+  road_logged status | grep -E '^Downloading Tundra… [0-9]+% · [0-9.]+ of [0-9.]+ GB' >/dev/null ||
     fail "the amount was not shown"
-  road_logged status | grep -qE '^Writing and verifying the USB stick… [0-9]+%$' ||
+  road_logged status | grep -E '^Writing and verifying the USB stick… [0-9]+%$' >/dev/null ||
     fail "the write's percent was not shown"
 
   size=$(stat -c %s "$image")
