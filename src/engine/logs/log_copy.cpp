@@ -451,4 +451,17 @@ Result fail_for_skipped_logs(uint32_t skipped) {
     return engine::fail(skipped, " logs were not copied (the warnings above say why)");
 }
 
+Result copy_logs_first(const TargetDisk& stick, WideText folder, const char* done) {
+    uint32_t skipped = 0;
+    const Result copied = copy_logs(stick, folder, skipped);
+    if (copied == Result::Success && skipped == 0)
+        return Result::Success;
+    if (copied == Result::Success)
+        (void)fail_for_skipped_logs(skipped);
+    report("WARNING: the logs were not copied: ", failure_reason(), "\n");
+    return fail("nothing ", done,
+                ", so the logs stay on the stick (copy them with tundra-stick logs, or pass no "
+                "--logs)");
+}
+
 }  // namespace engine

@@ -33,4 +33,10 @@ Result copy_log_file(const formats::FatVolume& volume, const formats::DirItem& i
 // The failure reason for logs that were skipped.
 Result fail_for_skipped_logs(uint32_t skipped);
 
+// The logs are safe in the folder before anything is written to the stick,
+// or nothing is written at all: a log that could not be copied under its
+// name counts as not copied. On failure the reason says that nothing was
+// `done` ("written", "restored"), so the logs stay on the stick.
+Result copy_logs_first(const TargetDisk& stick, WideText folder, const char* done);
+
 }  // namespace engine

@@ -120,19 +120,6 @@ void report_plan(const StickLayout& layout, bool dry_run) {
            "tables\n");
 }
 
-// Logs are safe in the folder before anything is written, or nothing is.
-Result copy_logs_first(const TargetDisk& target, WideText folder) {
-    uint32_t skipped = 0;
-    const Result copied = copy_logs(target, folder, skipped);
-    if (copied == Result::Success && skipped == 0)
-        return Result::Success;
-    if (copied == Result::Success)
-        (void)fail_for_skipped_logs(skipped);
-    report("WARNING: the logs were not copied: ", failure_reason(), "\n");
-    return fail(
-        "nothing restored, so the logs stay on the stick (copy them with tundra-stick logs, or "
-        "pass no --logs)");
-}
 
 // A failure once writing has begun: the reason, and the state it left.
 Result left_partly_written() {
@@ -239,8 +226,10 @@ Result restore_steps(const WriteOptions& options, const RestoreChoice& choice, T
     }
     if (stop_if_requested() != Result::Success)
         return Result::Failed;
-    if (!options.logs_dir.is_none() && copy_logs_first(target, options.logs_dir) != Result::Success)
+    if (!options.logs_dir.is_none() &&
+        copy_logs_first(target, options.logs_dir, "restored") != Result::Success) {
         return Result::Failed;
+    }
     if (options.dry_run) {
         report("--dry-run: nothing written\n");
         return Result::Success;

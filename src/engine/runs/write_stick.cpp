@@ -91,22 +91,6 @@ Result plan_run(const WriteOptions& options, RunHoldings& held, uint64_t image_s
     return Result::Success;
 }
 
-// Step 9: the logs are safe in the folder before anything is written, or
-// nothing is written at all. A log that could not be copied under its name
-// counts as not copied.
-Result copy_logs_first(const TargetDisk& target, WideText folder) {
-    uint32_t skipped = 0;
-    const Result copied = copy_logs(target, folder, skipped);
-    if (copied == Result::Success && skipped == 0)
-        return Result::Success;
-    if (copied == Result::Success)
-        (void)fail_for_skipped_logs(skipped);
-    report("WARNING: the logs were not copied: ", failure_reason(), "\n");
-    return fail(
-        "nothing written, so the logs stay on the stick (copy them with tundra-stick logs, or pass "
-        "no --logs)");
-}
-
 // Steps 8 to 10: everything that must hold before the first byte is
 // compared or written.
 Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
@@ -120,7 +104,7 @@ Result prepare_stick(const WriteOptions& options, RunHoldings& held) {
     if (stop_if_requested() != Result::Success)
         return Result::Failed;
     if (!options.logs_dir.is_none() &&
-        copy_logs_first(target, options.logs_dir) != Result::Success) {
+        copy_logs_first(target, options.logs_dir, "written") != Result::Success) {
         return Result::Failed;
     }
     if (!options.has_expected_stick) {
